@@ -1,0 +1,14 @@
+// One conversion: a WAV file in, a WSS file beside it out.
+#pragma once
+
+#include <string>
+
+namespace bronta {
+
+// Converts the WAV file `inputName` into the WSS file that MakeOutputName
+// names. The output is written to a temporary file and moved into place only
+// when complete, so a failed run leaves no output and an earlier file of that
+// name untouched. Returns errNone or the error code to report.
+int ConvertWavToWss(const std::string& inputName);
+
+}  // namespace bronta

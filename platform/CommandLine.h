@@ -1,0 +1,26 @@
+// Cutting a single command line into arguments, for platforms that hand the
+// process one line rather than an argument vector.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Longest argument kept; the rest of a longer word starts the next argument.
+inline constexpr std::size_t kMaxArgumentBytes = 4096;
+
+// Splits `line` (ending at its end or at a 0 byte) into words, the program's
+// own name first. Spaces and control bytes separate words; a double quote
+// opens a section, ended by the next double quote, in which they do not; the
+// quotes themselves are dropped; an empty pair of quotes between words
+// disappears.
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+// How many arguments follow the program name, stopping at the first empty
+// one, and the first of them ("" when there is none).
+int CountArguments(const std::vector<std::string>& words);
+std::string FirstArgumentOf(const std::vector<std::string>& words);
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#include "platform/FaultInjection.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace platform {
+
+bool InjectFault(const char* operation) {
+  static const long failAt = [] {
+    const char* text = std::getenv("BRONTA_FAIL_AT");
+    return text ? std::strtol(text, nullptr, 10) : 0L;
+  }();
+  static long calls = 0;
+  static std::map<std::string, int> perOperation;
+  const int ordinal = ++perOperation[operation];
+  if (++calls != failAt) return false;
+  std::fprintf(stderr, "injected fault: %s %d\n", operation, ordinal);
+  return true;
+}
+
+}  // namespace platform

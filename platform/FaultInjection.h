@@ -1,0 +1,17 @@
+// A seam for tests: in a build with BRONTA_FAULT_INJECTION, the Nth platform
+// operation (N from the environment variable BRONTA_FAIL_AT) fails as the
+// operating system would make it fail, and the operation is named on standard
+// error. The program itself is built without it and the check compiles away.
+#pragma once
+
+namespace platform {
+
+#ifdef BRONTA_FAULT_INJECTION
+bool InjectFault(const char* operation);
+#else
+inline constexpr bool InjectFault(const char*) {
+  return false;
+}
+#endif
+
+}  // namespace platform

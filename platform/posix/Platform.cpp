@@ -1,0 +1,231 @@
+// POSIX implementation of the platform layer (Linux, the BSDs, macOS).
+
+#include "platform/Platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "platform/FaultInjection.h"
+
+namespace platform {
+
+namespace {
+
+std::vector<std::string> g_arguments;  // non-empty arguments after the program name
+
+// The temporary output while it is being written, so that an interrupt does
+// not leave it behind. A fixed array: the signal handler may only read it.
+char g_pendingTemp[4096];
+
+void RemovePendingTempAndDie(int signalNumber) {
+  if (g_pendingTemp[0] != '\0') unlink(g_pendingTemp);
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
+}
+
+void SetPendingTemp(const std::string& name) {
+  g_pendingTemp[0] = '\0';
+  if (name.size() < sizeof g_pendingTemp) std::memcpy(g_pendingTemp, name.c_str(), name.size() + 1);
+}
+
+int Fd(FileHandle file) {
+  return static_cast<int>(file);
+}
+
+}  // namespace
+
+void StartProcess(int argc, char** argv) {
+  // A closed pipe on standard output must not kill the run, and an output
+  // that reaches the file size limit must fail its write, so that the
+  // unfinished file is removed rather than left behind.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, RemovePendingTempAndDie);
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '\0') g_arguments.emplace_back(argv[i]);
+  }
+}
+
+FileHandle OpenInputFile(const std::string& name) {
+  if (InjectFault("open")) return kInvalidHandle;
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
+  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool OutputNameUsable(const std::string& name, FileHandle input) {
+  if (InjectFault("check")) return false;
+  struct stat out;
+  if (stat(name.c_str(), &out) != 0) return errno == ENOENT;
+  struct stat in;
+  if (fstat(Fd(input), &in) != 0) return false;
+  if (S_ISDIR(out.st_mode)) return false;
+  if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return false;
+  return faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+FileHandle CreateTempBeside(const std::string& finalName, std::string& tempName) {
+  if (InjectFault("create")) return kInvalidHandle;
+  const std::string stem = finalName + ".tmp-" + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempName = stem + std::to_string(attempt);
+    // 0666: the finished file gets the permissions of any new file (umask).
+    const int fd =
+        open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      SetPendingTemp(tempName);
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  tempName.clear();
+  return kInvalidHandle;
+}
+
+bool ReplaceWithTemp(const std::string& tempName, const std::string& finalName) {
+  if (InjectFault("move")) return false;
+  if (rename(tempName.c_str(), finalName.c_str()) != 0) return false;
+  SetPendingTemp("");
+  return true;
+}
+
+void RemoveFile(const std::string& name) {
+  unlink(name.c_str());
+  SetPendingTemp("");
+}
+
+std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
+  if (InjectFault("read")) return -1;
+  auto* bytes = static_cast<char*>(buffer);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const ssize_t got = read(Fd(file), bytes + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::uint32_t>(got);
+  }
+  return static_cast<std::int32_t>(done);
+}
+
+std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
+  if (InjectFault("write")) return -1;
+  const auto* bytes = static_cast<const char*>(buffer);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const ssize_t put = write(Fd(file), bytes + done, count - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return -1;
+    done += static_cast<std::uint32_t>(put);
+  }
+  return static_cast<std::int32_t>(done);
+}
+
+bool SkipForward(FileHandle file, std::uint64_t count) {
+  if (InjectFault("skip")) return false;
+  return lseek(Fd(file), static_cast<off_t>(count), SEEK_CUR) >= 0;
+}
+
+std::int64_t RemainingBytes(FileHandle file) {
+  if (InjectFault("size")) return -1;
+  struct stat st;
+  const off_t position = lseek(Fd(file), 0, SEEK_CUR);
+  if (position < 0 || fstat(Fd(file), &st) != 0) return -1;
+  return st.st_size > position ? st.st_size - position : 0;
+}
+
+std::uint64_t KernelCopy(FileHandle in, FileHandle out, std::uint64_t count) {
+#if defined(__linux__)
+  // One call moves at most this much, so that a huge count stays within
+  // what every kernel accepts.
+  constexpr std::uint64_t kStep = std::uint64_t{1} << 30;
+  std::uint64_t done = 0;
+  while (done < count) {
+    if (InjectFault("copy")) break;
+    const std::uint64_t step = count - done < kStep ? count - done : kStep;
+    const ssize_t moved = copy_file_range(Fd(in), nullptr, Fd(out), nullptr, step, 0);
+    if (moved < 0 && errno == EINTR) continue;
+    // Refused (another file system, an old kernel, ...) or failed: the
+    // caller's buffered copy goes on from here and reports a real fault.
+    if (moved <= 0) break;
+    done += static_cast<std::uint64_t>(moved);
+  }
+  return done;
+#else
+  (void)in;
+  (void)out;
+  (void)count;
+  return 0;
+#endif
+}
+
+bool CloseFileHandle(FileHandle file) {
+  if (InjectFault("close")) {
+    close(Fd(file));
+    return false;
+  }
+  return close(Fd(file)) == 0;
+}
+
+void WriteConsoleLine(const std::string& text) {
+  const std::string line = text + '\n';
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t put = write(STDOUT_FILENO, line.data() + done, line.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;  // nowhere to report it
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+int ArgumentCount() {
+  return static_cast<int>(g_arguments.size());
+}
+
+std::string FirstArgument() {
+  return g_arguments.empty() ? std::string() : g_arguments.front();
+}
+
+const LeadByteSet& LeadByteRanges() {
+  // A double-byte locale (Shift_JIS, GBK, Big5, ...) has at most two bytes per
+  // character; a lead byte is one that the C library takes as the start of
+  // an unfinished character. UTF-8 and single-byte locales report none.
+  static const LeadByteSet set = [] {
+    LeadByteSet result;
+    if (std::setlocale(LC_CTYPE, "") == nullptr) return result;
+    if (MB_CUR_MAX == 2) {
+      result.doubleByte = true;
+      for (int b = 0x80; b <= 0xFF; ++b) {
+        std::mbstate_t state{};
+        const char byte = static_cast<char>(b);
+        wchar_t wide;
+        result.lead[b] = std::mbrtowc(&wide, &byte, 1, &state) == static_cast<std::size_t>(-2);
+      }
+    }
+    std::setlocale(LC_CTYPE, "C");
+    return result;
+  }();
+  return set;
+}
+
+void EndProcess(int status) {
+  std::exit(status);
+}
+
+}  // namespace platform

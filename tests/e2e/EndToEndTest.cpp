@@ -1,0 +1,204 @@
+// Runs the built program on files in a scratch directory and checks what it
+// prints, its exit status and the files it leaves, byte for byte.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Files.h"
+#include "support/Process.h"
+#include "support/WavBuilder.h"
+
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+const char* const kOpenInput = "Error while opening input file.";
+const char* const kCreateOutput = "Error while creating output file.";
+const char* const kBadWav = "Bad WAV format.";
+
+bool UnderWine() {
+  return ProgramCommand().size() > 1;
+}
+
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + LineEnd();
+  return text;
+}
+
+// The WSS file that a conversion of these samples at this rate must give.
+Bytes Wss(std::uint32_t rate, const Bytes& samples, std::uint64_t sizeWord) {
+  return "WSS0" + Le32(0) + Le16(1) + Le16(1) + Le32(rate) + Le32(rate * 2) + Le16(2) + Le16(16) +
+         Le16(static_cast<std::uint16_t>(sizeWord)) + samples;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  RunResult Convert(const std::vector<std::string>& args, RunOptions options = {}) {
+    std::vector<std::string> command = ProgramCommand();
+    command.insert(command.end(), args.begin(), args.end());
+    options.workingDir = dir_.path().string();
+    return testing_support::Run(command, options);
+  }
+  void Put(const std::string& name, const Bytes& bytes) { WriteFile(dir_ / name, bytes); }
+  Bytes Get(const std::string& name) { return ReadFile(dir_ / name); }
+
+  ScratchDir dir_;
+};
+
+TEST_F(EndToEnd, WithoutArgumentsPrintsTheBanner) {
+  const std::string banner =
+      Lines({"Bronta 1.0", "for Operation Flashpoint v1.10 and above", "example: BRONTA [WAV_File]",
+             "WAV file must be \"PCM, signed 16 bit, mono\""});
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {""}, {"", ""}}) {
+    const RunResult result = Convert(args);
+    EXPECT_EQ(result.out, banner);
+    EXPECT_EQ(result.status, 0);
+  }
+  EXPECT_TRUE(dir_.Names().empty());
+}
+
+// One WAV file in, and what the directory holds afterwards.
+struct ConversionCase {
+  const char* what;
+  Bytes input;
+  std::string out;  // expected standard output
+  int status;       // expected exit status
+  Bytes output;     // expected voice.wss, when `written`
+  bool written = true;
+};
+
+TEST_F(EndToEnd, ConvertsOrRefusesEachInput) {
+  const Bytes samples = Pattern(2000);
+  const Bytes fmt = Chunk("fmt ", PcmFormat(11025));
+  const ConversionCase cases[] = {
+      {"canonical", CanonicalWav(11025, samples), "", 0, Wss(11025, samples, 2000)},
+      {"LIST before and after the data",
+       Riff(fmt + Chunk("LIST", "INFOxyz") + Chunk("data", samples) + Chunk("LIST", "tail")), "", 0,
+       Wss(11025, samples, 2000)},
+      {"odd size: the half sample is dropped", CanonicalWav(11025, "\x01\x02\x03\x04\x05"), "", 0,
+       Wss(11025, "\x01\x02\x03\x04", 5)},
+      {"announces more than it holds", Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
+       "", 0, Wss(11025, "\x01\x02\x03\x04", 5)},
+      {"streamed size", Riff(fmt) + ChunkHead("data", 0xFFFFFFFF) + samples, "", 0,
+       Wss(11025, samples, 2000)},
+      {"70000 sample bytes", CanonicalWav(8000, Pattern(70000)), "", 0,
+       Wss(8000, Pattern(70000), 70000)},
+      {"no samples", CanonicalWav(8000, ""), "", 0, Wss(8000, "", 0)},
+      {"empty file", "", Lines({kBadWav}), 9, "", false},
+      {"not RIFF", "riff" + Bytes(40, '\0'), Lines({kBadWav}), 9, "", false},
+      {"stereo", Riff(Chunk("fmt ", FormatBody(1, 2, 8000, 16)) + Chunk("data", samples)),
+       Lines({kBadWav}), 9, "", false},
+      {"no data chunk", Riff(fmt), Lines({kBadWav}), 9, "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Put("voice.wav", c.input);
+    const RunResult result = Convert({"voice.wav"});
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(Get("voice.wav"), c.input);
+    if (c.written) {
+      EXPECT_EQ(Get("voice.wss"), c.output);
+      EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
+    } else {
+      EXPECT_EQ(dir_.Names(), std::vector<std::string>{"voice.wav"});
+    }
+    fs::remove(dir_ / "voice.wss");
+  }
+}
+
+TEST_F(EndToEnd, AFailedRunKeepsAnEarlierOutput) {
+  Put("voice.wss", "earlier output");
+  Put("voice.wav", "not a wav file at all");
+  const RunResult result = Convert({"voice.wav"});
+  EXPECT_EQ(result.out, Lines({kBadWav}));
+  EXPECT_EQ(result.status, 9);
+  EXPECT_EQ(Get("voice.wss"), "earlier output");
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
+}
+
+TEST_F(EndToEnd, ASuccessfulRunReplacesAnEarlierOutput) {
+  Put("voice.wss", "earlier output, longer than the new one will be........................");
+  Put("voice.wav", CanonicalWav(8000, "ab"));
+  EXPECT_EQ(Convert({"voice.wav"}).status, 0);
+  EXPECT_EQ(Get("voice.wss"), Wss(8000, "ab", 2));
+}
+
+TEST_F(EndToEnd, NamesTheOutputBesideTheInput) {
+  fs::create_directory(dir_ / "snd.old");
+  struct {
+    const char* input;
+    const char* output;
+  } const cases[] = {
+      {"snd.old/voice", "snd.old/voice.wss"},
+      {"snd.old/VOICE.WAV", "snd.old/VOICE.wss"},
+      {"snd.old/a.b.wav", "snd.old/a.b.wss"},
+      {"-h", "-h.wss"},  // no options: a file name like any other
+  };
+  for (const auto& c : cases) {
+    Put(c.input, CanonicalWav(8000, "abcd"));
+    const RunResult result = Convert({c.input, "ignored-second-argument"});
+    EXPECT_EQ(result.out, "") << c.input;
+    EXPECT_EQ(result.status, 0) << c.input;
+    EXPECT_EQ(Get(c.output), Wss(8000, "abcd", 4)) << c.input;
+  }
+}
+
+TEST_F(EndToEnd, RefusesInputsAndOutputsItCannotUse) {
+  Put("voice.wss", CanonicalWav(8000, "abcd"));
+  fs::create_directory(dir_ / "folder.wav");
+  fs::create_directory(dir_ / "taken.wss");
+  Put("taken.wav", CanonicalWav(8000, "abcd"));
+  struct {
+    const char* input;
+    const char* message;
+    int status;
+  } const cases[] = {
+      {"missing.wav", kOpenInput, 1},
+      {"folder.wav", kOpenInput, 1},
+      {"voice.wss", kCreateOutput, 2},  // its output is the input itself
+      {"taken.wav", kCreateOutput, 2},  // the output name is a directory
+  };
+  const auto before = dir_.Names();
+  for (const auto& c : cases) {
+    const RunResult result = Convert({c.input});
+    EXPECT_EQ(result.out, Lines({c.message})) << c.input;
+    EXPECT_EQ(result.status, c.status) << c.input;
+  }
+  EXPECT_EQ(dir_.Names(), before);
+  EXPECT_EQ(Get("voice.wss"), CanonicalWav(8000, "abcd"));
+}
+
+TEST_F(EndToEnd, NeverWritesThroughALinkToTheInput) {
+  if (UnderWine()) GTEST_SKIP() << "Wine does not expose POSIX links as Windows links";
+  const Bytes input = CanonicalWav(8000, "abcd");
+  Put("hard.wav", input);
+  fs::create_hard_link(dir_ / "hard.wav", dir_ / "hard.wss");
+  Put("soft.wav", input);
+  fs::create_symlink("soft.wav", dir_ / "soft.wss");
+  for (const char* name : {"hard.wav", "soft.wav"}) {
+    const RunResult result = Convert({name});
+    EXPECT_EQ(result.out, Lines({kCreateOutput})) << name;
+    EXPECT_EQ(result.status, 2) << name;
+    EXPECT_EQ(Get(name), input) << name;
+  }
+  EXPECT_EQ(dir_.Names(),
+            (std::vector<std::string>{"hard.wav", "hard.wss", "soft.wav", "soft.wss"}));
+}
+
+TEST_F(EndToEnd, TheOutputGetsTheUsualPermissions) {
+  if (UnderWine()) GTEST_SKIP() << "Windows files have no POSIX permission bits";
+  Put("voice.wav", CanonicalWav(8000, "abcd"));
+  const mode_t mask = umask(0);
+  umask(mask);
+  ASSERT_EQ(Convert({"voice.wav"}).status, 0);
+  struct stat st;
+  ASSERT_EQ(stat((dir_ / "voice.wss").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/Files.h"
+
+namespace testing_support {
+
+namespace {
+
+std::string TempCapture() {
+  char name[] = "/tmp/bronta-capture-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd >= 0) close(fd);
+  return name;
+}
+
+[[noreturn]] void Child(const std::vector<std::string>& command, const RunOptions& options,
+                        const std::string& outName, const std::string& errName) {
+  const int out = open(outName.c_str(), O_WRONLY | O_TRUNC);
+  const int err = open(errName.c_str(), O_WRONLY | O_TRUNC);
+  const int in = open("/dev/null", O_RDONLY);
+  if (out < 0 || err < 0 || in < 0) _exit(126);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+  for (const auto& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
+  if (options.fileSizeLimit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                       static_cast<rlim_t>(options.fileSizeLimit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (options.unprivileged && geteuid() == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+  }
+  std::vector<char*> argv;
+  for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& command, const RunOptions& options) {
+  const std::string outName = TempCapture();
+  const std::string errName = TempCapture();
+  RunResult result;
+  const pid_t pid = fork();
+  if (pid == 0) Child(command, options, outName, errName);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  result.out = ReadFile(outName);
+  result.err = ReadFile(errName);
+  unlink(outName.c_str());
+  unlink(errName.c_str());
+  return result;
+}
+
+std::vector<std::string> ProgramCommand() {
+  std::vector<std::string> command;
+  if (const char* runner = std::getenv("BRONTA_RUNNER"); runner && *runner) {
+    command.emplace_back(runner);
+  }
+  const char* program = std::getenv("BRONTA_PROGRAM");
+  command.emplace_back(program ? program : "bronta");
+  return command;
+}
+
+std::string LineEnd() {
+  const char* lineEnd = std::getenv("BRONTA_LINE_END");
+  return lineEnd && std::strcmp(lineEnd, "crlf") == 0 ? "\r\n" : "\n";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,35 @@
+// Runs the program under test as a separate process, the way a user's shell
+// or script does, and collects what it printed and how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RunOptions {
+  std::string workingDir;                // "" keeps the current one
+  std::vector<std::string> environment;  // extra NAME=value entries
+  long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, -1 for none
+  bool unprivileged = false;             // drop to user and group "nobody" when root
+};
+
+struct RunResult {
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs `command` (the program and its arguments, searched in PATH) and waits
+// for it.
+RunResult Run(const std::vector<std::string>& command, const RunOptions& options = {});
+
+// The program under test as a command prefix: BRONTA_RUNNER (for example
+// "wine"), if set, followed by BRONTA_PROGRAM.
+std::vector<std::string> ProgramCommand();
+
+// The line end that the program under test prints: CR LF when
+// BRONTA_LINE_END is "crlf", LF otherwise.
+std::string LineEnd();
+
+}  // namespace testing_support

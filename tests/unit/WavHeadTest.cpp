@@ -1,0 +1,98 @@
+#include "convert/WavHead.h"
+
+#include <gtest/gtest.h>
+
+#include "app/ErrorCodes.h"
+#include "support/MemorySource.h"
+#include "support/WavBuilder.h"
+
+namespace {
+
+using namespace testing_support;
+using bronta::errBadWav;
+using bronta::errNone;
+using bronta::errReadInput;
+
+struct HeadCase {
+  const char* what;
+  Bytes file;
+  int code;
+  std::uint32_t rate = 0;
+  std::uint64_t dataSize = 0;
+  std::uint64_t dataStart = 0;  // where the samples start
+};
+
+std::vector<HeadCase> Cases() {
+  const Bytes fmt = Chunk("fmt ", PcmFormat(22050));
+  const Bytes data = Chunk("data", Pattern(100));
+  const Bytes list = Chunk("LIST", Bytes("INFOISFT\x05\0\0\0bronta", 17));
+  Bytes wrongGuid = kPcmGuid;
+  wrongGuid[0] = 3;  // IEEE float
+  return {
+      {"canonical", CanonicalWav(22050, Pattern(100)), errNone, 22050, 100, 44},
+      {"18-byte format chunk", Riff(Chunk("fmt ", PcmFormat(8000) + Le16(0)) + data), errNone, 8000,
+       100, 46},
+      {"LIST and fact before the data", Riff(fmt + list + Chunk("fact", Le32(50)) + data), errNone,
+       22050, 100, 44 + list.size() + 12},
+      {"odd unknown chunk with pad byte", Riff(Chunk("junk", "abc") + fmt + data), errNone, 22050,
+       100, 56},
+      {"second format chunk ignored", Riff(fmt + Chunk("fmt ", FormatBody(1, 2, 9, 8)) + data),
+       errNone, 22050, 100, 68},
+      {"extensible PCM", Riff(Chunk("fmt ", ExtensibleFormat(44100, kPcmGuid)) + data), errNone,
+       44100, 100, 68},
+      {"size limited to the bytes there", Riff(fmt) + ChunkHead("data", 1000) + Pattern(10),
+       errNone, 22050, 10, 44},
+      {"streamed size 0xFFFFFFFF", Riff(fmt) + ChunkHead("data", 0xFFFFFFFF) + Pattern(7), errNone,
+       22050, 7, 44},
+      {"empty data", Riff(fmt) + ChunkHead("data", 0), errNone, 22050, 0, 44},
+      {"empty file", "", errBadWav},
+      {"11 bytes", Bytes("RIFF\0\0\0\0WAV", 11), errBadWav},
+      {"riff in lower case", "riff" + Le32(4) + "WAVE" + fmt + data, errBadWav},
+      {"AVI form", "RIFF" + Le32(4) + "AVI " + fmt + data, errBadWav},
+      {"only the RIFF head", Riff(""), errBadWav},
+      {"no data chunk", Riff(fmt + list), errBadWav},
+      {"data before fmt", Riff(data + fmt + data), errBadWav},
+      {"format chunk of 14 bytes", Riff(Chunk("fmt ", PcmFormat(8000).substr(0, 14)) + data),
+       errBadWav},
+      {"truncated format block", Riff("") + ChunkHead("fmt ", 16) + PcmFormat(8000).substr(0, 9),
+       errBadWav},
+      {"truncated chunk head", Riff(fmt) + "dat", errBadWav},
+      {"chunk skipped past the end", Riff(fmt) + ChunkHead("LIST", 0xFFFFFFF0) + data, errBadWav},
+      {"stereo", Riff(Chunk("fmt ", FormatBody(1, 2, 22050, 16)) + data), errBadWav},
+      {"8-bit", Riff(Chunk("fmt ", FormatBody(1, 1, 22050, 8)) + data), errBadWav},
+      {"IEEE float", Riff(Chunk("fmt ", FormatBody(3, 1, 22050, 16)) + data), errBadWav},
+      {"rate 0", Riff(Chunk("fmt ", PcmFormat(0)) + data), errBadWav},
+      {"extensible float", Riff(Chunk("fmt ", ExtensibleFormat(44100, wrongGuid)) + data),
+       errBadWav},
+      {"extensible too short", Riff(Chunk("fmt ", FormatBody(0xFFFE, 1, 8000, 16)) + data),
+       errBadWav},
+  };
+}
+
+TEST(ReadWavHead, WalksTheChunksToTheSamples) {
+  for (const auto& c : Cases()) {
+    MemorySource source(c.file);
+    bronta::WavHead head;
+    ASSERT_EQ(bronta::ReadWavHead(source, head), c.code) << c.what;
+    if (c.code != errNone) continue;
+    EXPECT_EQ(head.sampleRate, c.rate) << c.what;
+    EXPECT_EQ(head.dataSize, c.dataSize) << c.what;
+    EXPECT_EQ(source.position(), c.dataStart) << c.what;
+  }
+}
+
+TEST(ReadWavHead, AFailedReadAnywhereIsAReadError) {
+  const Bytes file =
+      Riff(Chunk("LIST", "x") + Chunk("fmt ", PcmFormat(8000)) + Chunk("data", "ab"));
+  // Reads: RIFF head, LIST head, fmt head, format block, data head.
+  for (int failing = 1; failing <= 5; ++failing) {
+    MemorySource source(file, failing);
+    bronta::WavHead head;
+    EXPECT_EQ(bronta::ReadWavHead(source, head), errReadInput) << failing;
+  }
+  MemorySource source(file, 6);
+  bronta::WavHead head;
+  EXPECT_EQ(bronta::ReadWavHead(source, head), errNone);
+}
+
+}  // namespace
