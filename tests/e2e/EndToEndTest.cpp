@@ -2,6 +2,7 @@
 // prints, its exit status and the files it leaves, byte for byte.
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ class EndToEnd : public ::testing::Test {
     std::vector<std::string> command = ProgramCommand();
     command.insert(command.end(), args.begin(), args.end());
     options.workingDir = dir_.path().string();
-    return testing_support::Run(command, options);
+    return RunCommand(command, options);
   }
   void Put(const std::string& name, const Bytes& bytes) { WriteFile(dir_ / name, bytes); }
   Bytes Get(const std::string& name) { return ReadFile(dir_ / name); }
@@ -199,6 +200,57 @@ TEST_F(EndToEnd, TheOutputGetsTheUsualPermissions) {
   struct stat st;
   ASSERT_EQ(stat((dir_ / "voice.wss").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+}  // namespace
+
+namespace {
+
+// Reads `count` bytes at `offset` without loading the whole file.
+Bytes ReadAt(const fs::path& path, std::uint64_t offset, std::size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  Bytes bytes(count, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+TEST_F(EndToEnd, CopiesADataChunkLargerThan2GiB) {
+  // A sparse input: only the head and two marks take disk space.
+  const std::uint64_t dataSize = 0x90000001;  // 2.25 GiB and one odd byte
+  const Bytes head = Riff(Chunk("fmt ", PcmFormat(44100))) + ChunkHead("data", dataSize);
+  Put("big.wav", head + "first");
+  fs::resize_file(dir_ / "big.wav", head.size() + dataSize);
+  {
+    std::fstream file(dir_ / "big.wav", std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(head.size() + dataSize - 5));
+    file.write("last!", 5);
+  }
+  const RunResult result = Convert({"big.wav"});
+  EXPECT_EQ(result.out, "");
+  ASSERT_EQ(result.status, 0);
+  const fs::path wss = dir_ / "big.wss";
+  EXPECT_EQ(fs::file_size(wss), 26 + dataSize - 1);
+  EXPECT_EQ(ReadAt(wss, 0, 31), Wss(44100, "first", 1));
+  EXPECT_EQ(ReadAt(wss, 26 + dataSize - 9, 8), Bytes("\0\0\0\0last", 8));
+  fs::remove(wss);
+  fs::remove(dir_ / "big.wav");
+}
+
+TEST_F(EndToEnd, AFileSizeLimitLeavesNoOutput) {
+  if (UnderWine()) GTEST_SKIP() << "the limit would bind the Wine server, not bronta.exe";
+  Put("voice.wss", "earlier output");
+  const Bytes input = CanonicalWav(8000, Pattern(200000));
+  Put("voice.wav", input);
+  RunOptions options;
+  options.fileSizeLimit = 100000;
+  const RunResult result = Convert({"voice.wav"}, options);
+  EXPECT_EQ(result.out, Lines({"Error while writing output file."}));
+  EXPECT_EQ(result.status, 6);
+  EXPECT_EQ(Get("voice.wss"), "earlier output");
+  EXPECT_EQ(Get("voice.wav"), input);
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
 }
 
 }  // namespace

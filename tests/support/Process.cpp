@@ -53,7 +53,7 @@ std::string TempCapture() {
 
 }  // namespace
 
-RunResult Run(const std::vector<std::string>& command, const RunOptions& options) {
+RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& options) {
   const std::string outName = TempCapture();
   const std::string errName = TempCapture();
   RunResult result;

@@ -22,7 +22,7 @@ struct RunResult {
 
 // Runs `command` (the program and its arguments, searched in PATH) and waits
 // for it.
-RunResult Run(const std::vector<std::string>& command, const RunOptions& options = {});
+RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& options = {});
 
 // The program under test as a command prefix: BRONTA_RUNNER (for example
 // "wine"), if set, followed by BRONTA_PROGRAM.
