@@ -14,3 +14,4 @@ run_preset() {
 
 run_preset release
 run_preset sanitize
+run_preset fuzz

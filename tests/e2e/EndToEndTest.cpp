@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/WavBuilder.h"
@@ -250,6 +252,64 @@ TEST_F(EndToEnd, AFileSizeLimitLeavesNoOutput) {
   EXPECT_EQ(result.status, 6);
   EXPECT_EQ(Get("voice.wss"), "earlier output");
   EXPECT_EQ(Get("voice.wav"), input);
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EndToEnd, RespectsWhatTheUserMayNotWrite) {
+  if (UnderWine()) GTEST_SKIP() << "needs POSIX permissions and a user switch";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  // The program runs as "nobody", for whom root's permission bits hold.
+  fs::permissions(dir_.path(), fs::perms::all);
+  const Bytes input = CanonicalWav(8000, "abcd");
+  fs::create_directory(dir_ / "locked");
+  Put("locked/voice.wav", input);
+  fs::permissions(dir_ / "locked", fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+  fs::create_directory(dir_ / "open");
+  fs::permissions(dir_ / "open", fs::perms::all);
+  Put("open/voice.wav", input);
+  Put("open/voice.wss", "read-only earlier output");
+  fs::permissions(dir_ / "open/voice.wss", fs::perms::owner_read | fs::perms::others_read);
+  Put("open/fresh.wav", input);
+  RunOptions asNobody;
+  asNobody.unprivileged = true;
+  struct {
+    const char* input;
+    std::string out;
+    int status;
+  } const cases[] = {
+      {"locked/voice.wav", Lines({kCreateOutput}), 2},
+      {"open/voice.wav", Lines({kCreateOutput}), 2},
+      {"open/fresh.wav", "", 0},  // the same user can convert where it may write
+  };
+  for (const auto& c : cases) {
+    const RunResult result = Convert({c.input}, asNobody);
+    EXPECT_EQ(result.out, c.out) << c.input;
+    EXPECT_EQ(result.status, c.status) << c.input;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "locked/voice.wss"));
+  EXPECT_EQ(Get("open/voice.wss"), "read-only earlier output");
+  EXPECT_EQ(Get("open/fresh.wss"), Wss(8000, "abcd", 4));
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_ / "open")) ++files;
+  EXPECT_EQ(files, 4u);  // no temporary file left
+}
+
+TEST_F(EndToEnd, TwoRunsAtOnceBothWriteACompleteFile) {
+  const Bytes samples = Pattern(8 << 20);
+  Put("voice.wav", CanonicalWav(22050, samples));
+  RunResult first, second;
+  std::thread other([&] { second = Convert({"voice.wav"}); });
+  first = Convert({"voice.wav"});
+  other.join();
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(Get("voice.wss"), Wss(22050, samples, 0));
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
 }
 

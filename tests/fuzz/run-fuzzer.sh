@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs one fuzz target for a bounded time from its seed corpus; fails on any
+# crash, leak or sanitizer report, and when the target was not exercised.
+set -euo pipefail
+target=$1 seeds=$2 seconds=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+log=$work/log
+if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+     -artifact_prefix="$work/" "$work" "$seeds" >"$log" 2>&1; then
+  tail -n 40 "$log"
+  exit 1
+fi
+grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$log"
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+[ "${runs:-0}" -gt 1000 ] || { echo "too few runs: ${runs:-0}"; exit 1; }
