@@ -25,7 +25,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# Wine takes the ANSI code page from the locale: ja_JP gives code page 932.
+# Code page 932 for the double-byte name tests: Wine takes it from a ja_JP
+# locale, the native program from a Shift_JIS one.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.sjis$'; then
+  as_root localedef --no-warnings=ascii -i ja_JP -f SHIFT_JIS ja_JP.SJIS
 fi

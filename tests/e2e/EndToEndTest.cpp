@@ -339,27 +339,32 @@ TEST_F(EndToEnd, TakesTheCommandLineAsAShellPassesIt) {
   EXPECT_EQ(dir_.Names().size(), 4u);
 }
 
-// Under a double-byte code page (Japanese Windows: code page 932), the second
-// byte of a character may be 5C, a backslash on its own; it must not end the
-// extension search. The names are given here as the UTF-8 that Wine maps to
-// those code page bytes.
+// Under a double-byte code page (Japanese: code page 932, Shift_JIS), the
+// second byte of a character may be 5C, a backslash on its own, or 2E; it must
+// not end the extension search. Natively the names are those bytes, in a
+// Shift_JIS locale; Wine takes them as the UTF-8 that it maps to them.
 TEST_F(EndToEnd, DoubleByteNamesUnderCodePage932) {
   const char* codePage = std::getenv("BRONTA_CODE_PAGE");
   if (!codePage || std::string(codePage) != "932") GTEST_SKIP() << "needs code page 932";
   struct {
-    const char* input;
+    const char* cp932;  // the name's bytes in code page 932
+    const char* utf8;   // the same name in UTF-8
     const char* output;
   } const cases[] = {
-      {"x.\xE3\x82\xBD", "x.wss"},               // 78 2E 83 5C
-      {"\xE8\xA1\xA8.wav", "\xE8\xA1\xA8.wss"},  // 95 5C 2E ...
-      {"a.b\xE8\xA1\xA8", "a.wss"},              // 61 2E 62 95 5C
+      {"x.\x83\x5C", "x.\xE3\x82\xBD", "x.wss"},
+      {"\x95\x5C.wav", "\xE8\xA1\xA8.wav", nullptr},
+      {"a.b\x95\x5C", "a.b\xE8\xA1\xA8", "a.wss"},
   };
+  RunOptions options;
+  if (!UnderWine()) options.environment = {"LC_ALL=ja_JP.SJIS"};
   for (const auto& c : cases) {
-    Put(c.input, CanonicalWav(8000, "abcd"));
-    const RunResult result = Convert({c.input});
-    EXPECT_EQ(result.out, "") << c.input;
-    EXPECT_EQ(result.status, 0) << c.input;
-    EXPECT_EQ(Get(c.output), Wss(8000, "abcd", 4)) << c.input;
+    const std::string input = UnderWine() ? c.utf8 : c.cp932;
+    std::string output = c.output ? c.output : input.substr(0, input.size() - 4) + ".wss";
+    Put(input, CanonicalWav(8000, "abcd"));
+    const RunResult result = Convert({input}, options);
+    EXPECT_EQ(result.out, "") << c.output;
+    EXPECT_EQ(result.status, 0) << c.output;
+    EXPECT_EQ(Get(output), Wss(8000, "abcd", 4)) << output;
   }
 }
 
