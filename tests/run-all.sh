@@ -9,7 +9,7 @@ run_preset() {
   echo "=== $1"
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1"
-  ctest --preset "$1"
+  ctest --preset "$1" --no-tests=error
 }
 
 build_preset() {
