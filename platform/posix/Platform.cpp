@@ -50,6 +50,11 @@ void StartProcess(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, RemovePendingTempAndDie);
+  // Started with standard input, output or error closed, the files opened
+  // later would take their numbers, and a message could land in the output.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) break;
+  }
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '\0') g_arguments.emplace_back(argv[i]);
   }
