@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a bounded time from its seed corpus; fails on any
-# crash, leak or sanitizer report, and when the target was not exercised.
+# crash, leak or sanitizer report, and when the target was not exercised:
+# too few runs, or fewer than MIN_COVERAGE code edges reached.
+#   run-fuzzer.sh TARGET SEED_DIR SECONDS MIN_COVERAGE
 set -euo pipefail
-target=$1 seeds=$2 seconds=$3
+target=$1 seeds=$2 seconds=$3 min_coverage=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 log=$work/log
@@ -11,6 +13,9 @@ if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=
   tail -n 40 "$log"
   exit 1
 fi
-grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$log"
+grep -E '^stat::number_of_executed_units' "$log"
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
 [ "${runs:-0}" -gt 1000 ] || { echo "too few runs: ${runs:-0}"; exit 1; }
+echo "coverage: ${coverage:-0} edges"
+[ "${coverage:-0}" -ge "$min_coverage" ] || { echo "coverage ${coverage:-0} < $min_coverage"; exit 1; }
