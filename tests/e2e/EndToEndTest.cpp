@@ -32,12 +32,6 @@ std::string Lines(std::initializer_list<const char*> lines) {
   return text;
 }
 
-// The WSS file that a conversion of these samples at this rate must give.
-Bytes Wss(std::uint32_t rate, const Bytes& samples, std::uint64_t sizeWord) {
-  return "WSS0" + Le32(0) + Le16(1) + Le16(1) + Le32(rate) + Le32(rate * 2) + Le16(2) + Le16(16) +
-         Le16(static_cast<std::uint16_t>(sizeWord)) + samples;
-}
-
 class EndToEnd : public ::testing::Test {
  protected:
   RunResult Convert(const std::vector<std::string>& args, RunOptions options = {}) {

@@ -45,8 +45,7 @@ void WalkFaults(const std::string& alwaysFailing) {
   const Bytes samples = Pattern(600000);  // several buffers for the plain copy
   const Bytes input =
       Riff(Chunk("LIST", "INFOabc") + Chunk("fmt ", PcmFormat(22050)) + Chunk("data", samples));
-  const Bytes converted = "WSS0" + Le32(0) + Le16(1) + Le16(1) + Le32(22050) + Le32(44100) +
-                          Le16(2) + Le16(16) + Le16(600000 & 0xFFFF) + samples;
+  const Bytes converted = Wss(22050, samples, 600000);
   WriteFile(dir / "voice.wav", input);
 
   std::map<std::string, int> seen;

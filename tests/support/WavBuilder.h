@@ -63,4 +63,10 @@ inline Bytes CanonicalWav(std::uint32_t rate, const Bytes& samples) {
   return Riff(Chunk("fmt ", PcmFormat(rate)) + Chunk("data", samples));
 }
 
+// The WSS file that converting these samples at this rate must give.
+inline Bytes Wss(std::uint32_t rate, const Bytes& samples, std::uint64_t sizeWord) {
+  return "WSS0" + Le32(0) + Le16(1) + Le16(1) + Le32(rate) + Le32(rate * 2) + Le16(2) + Le16(16) +
+         Le16(static_cast<std::uint16_t>(sizeWord)) + samples;
+}
+
 }  // namespace testing_support
