@@ -1,9 +1,9 @@
 // bronta: converts a 16-bit mono PCM WAV file into a WSS sound file for
 // Operation Flashpoint, beside it.
 
-#include "app/ErrorCodes.h"
+#include "app/ConversionRun.h"
 #include "app/Messages.h"
-#include "convert/ConversionRun.h"
+#include "convert/ErrorCodes.h"
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {

@@ -1,6 +1,6 @@
 #include "app/Messages.h"
 
-#include "app/ErrorCodes.h"
+#include "convert/ErrorCodes.h"
 #include "platform/Platform.h"
 
 namespace bronta {

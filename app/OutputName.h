@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/LeadBytes.h"
+#include "platform/Platform.h"
 
 namespace bronta {
 

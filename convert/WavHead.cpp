@@ -2,12 +2,39 @@
 
 #include <cstring>
 
-#include "app/ErrorCodes.h"
 #include "convert/ByteOrder.h"
+#include "convert/ErrorCodes.h"
 
 namespace bronta {
 
 namespace {
+
+// The 12 bytes at the start of the file.
+struct RiffHeader {
+  std::uint8_t fileId[4];    // "RIFF"
+  std::uint32_t riffSize;    // not used: often wrong in files that recorders left
+  std::uint8_t formType[4];  // "WAVE"
+};
+
+// The head of every chunk: its identifier and the size of its body, which is
+// followed by one pad byte when the size is odd.
+struct ChunkHeader {
+  std::uint8_t chunkId[4];
+  std::uint32_t chunkSize;
+};
+
+// The first 16 bytes of the "fmt " chunk.
+struct WavFormatBlock {
+  std::uint16_t formatTag;
+  std::uint16_t channels;
+  std::uint32_t sampleRate;
+  std::uint32_t avgBytesPerSec;
+  std::uint16_t blockAlign;
+  std::uint16_t bitsPerSample;
+};
+
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 
 constexpr std::uint32_t kFormatBlockBytes = 16;
 // cbSize, valid bits, channel mask and sub-format GUID of an extensible block.
@@ -31,13 +58,12 @@ int ReadExactly(HeadSource& source, std::uint8_t* buffer, std::uint32_t count) {
   return static_cast<std::uint32_t>(got) == count ? errNone : errBadWav;
 }
 
-TWavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
-  return TWavFormatBlock{Le16(b),     Le16(b + 2),  Le32(b + 4),
-                         Le32(b + 8), Le16(b + 12), Le16(b + 14)};
+WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
+  return WavFormatBlock{Le16(b), Le16(b + 2), Le32(b + 4), Le32(b + 8), Le16(b + 12), Le16(b + 14)};
 }
 
 // Reads the body of a "fmt " chunk of `size` bytes and checks it.
-int ReadFormatChunk(HeadSource& source, std::uint32_t size, TWavFormatBlock& format) {
+int ReadFormatChunk(HeadSource& source, std::uint32_t size, WavFormatBlock& format) {
   if (size < kFormatBlockBytes) return errBadWav;
   std::uint8_t block[kFormatBlockBytes];
   if (int code = ReadExactly(source, block, sizeof block)) return code;
@@ -63,18 +89,18 @@ int ReadFormatChunk(HeadSource& source, std::uint32_t size, TWavFormatBlock& for
 int ReadWavHead(HeadSource& source, WavHead& head) {
   std::uint8_t riffBytes[12];
   if (int code = ReadExactly(source, riffBytes, sizeof riffBytes)) return code;
-  TRiffHeader riff;
+  RiffHeader riff;
   std::memcpy(riff.fileId, riffBytes, 4);
   riff.riffSize = Le32(riffBytes + 4);
   std::memcpy(riff.formType, riffBytes + 8, 4);
   if (!IdIs(riff.fileId, "RIFF") || !IdIs(riff.formType, "WAVE")) return errBadWav;
 
   bool haveFormat = false;
-  TWavFormatBlock format{};
+  WavFormatBlock format{};
   for (;;) {
     std::uint8_t chunkBytes[8];
     if (int code = ReadExactly(source, chunkBytes, sizeof chunkBytes)) return code;
-    TChunkHeader chunk;
+    ChunkHeader chunk;
     std::memcpy(chunk.chunkId, chunkBytes, 4);
     chunk.chunkSize = Le32(chunkBytes + 4);
 

@@ -18,33 +18,6 @@ class HeadSource {
   virtual std::int64_t Remaining() = 0;
 };
 
-// The 12 bytes at the start of the file.
-struct TRiffHeader {
-  std::uint8_t fileId[4];    // "RIFF"
-  std::uint32_t riffSize;    // not used: often wrong in files that recorders left
-  std::uint8_t formType[4];  // "WAVE"
-};
-
-// The head of every chunk: its identifier and the size of its body, which is
-// followed by one pad byte when the size is odd.
-struct TChunkHeader {
-  std::uint8_t chunkId[4];
-  std::uint32_t chunkSize;
-};
-
-// The first 16 bytes of the "fmt " chunk.
-struct TWavFormatBlock {
-  std::uint16_t formatTag;
-  std::uint16_t channels;
-  std::uint32_t sampleRate;
-  std::uint32_t avgBytesPerSec;
-  std::uint16_t blockAlign;
-  std::uint16_t bitsPerSample;
-};
-
-inline constexpr std::uint16_t kFormatPcm = 1;
-inline constexpr std::uint16_t kFormatExtensible = 0xFFFE;
-
 // What the conversion needs from the head.
 struct WavHead {
   std::uint32_t sampleRate = 0;

@@ -6,8 +6,8 @@
 
 namespace bronta {
 
-TWssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize) {
-  TWssHeader header{};
+WssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize) {
+  WssHeader header{};
   std::memcpy(header.magic, "WSS0", 4);
   header.reserved = 0;
   header.formatTag = 1;
@@ -20,7 +20,7 @@ TWssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize) {
   return header;
 }
 
-std::array<std::uint8_t, kWssHeaderBytes> WssHeaderBytes(const TWssHeader& header) {
+std::array<std::uint8_t, kWssHeaderBytes> WssHeaderBytes(const WssHeader& header) {
   std::array<std::uint8_t, kWssHeaderBytes> bytes{};
   std::uint8_t* p = bytes.data();
   std::memcpy(p, header.magic, 4);

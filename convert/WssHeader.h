@@ -7,7 +7,7 @@
 
 namespace bronta {
 
-struct TWssHeader {
+struct WssHeader {
   std::uint8_t magic[4];         // "WSS0"
   std::uint32_t reserved;        // always 0
   std::uint16_t formatTag;       // 1: PCM
@@ -21,9 +21,9 @@ struct TWssHeader {
 
 inline constexpr std::size_t kWssHeaderBytes = 26;
 
-TWssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize);
+WssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize);
 
 // The header as it is stored: little-endian, packed.
-std::array<std::uint8_t, kWssHeaderBytes> WssHeaderBytes(const TWssHeader& header);
+std::array<std::uint8_t, kWssHeaderBytes> WssHeaderBytes(const WssHeader& header);
 
 }  // namespace bronta

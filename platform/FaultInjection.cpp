@@ -6,22 +6,41 @@
 #include <map>
 #include <string>
 
+#include "platform/Native.h"
+
 namespace platform {
+
+namespace {
+
+long NumberFromEnvironment(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? std::strtol(text, nullptr, 10) : 0L;
+}
+
+}  // namespace
 
 // BRONTA_FAIL_AT=N fails the Nth operation of any kind; BRONTA_FAIL_ALWAYS
 // names one kind of operation that fails every time (for example "copy", to
-// take the plain transfers all through).
+// take the plain transfers all through). BRONTA_INTERRUPT_AT=N interrupts
+// the process at the Nth operation instead.
 bool InjectFault(const char* operation) {
-  static const long failAt = [] {
-    const char* text = std::getenv("BRONTA_FAIL_AT");
-    return text ? std::strtol(text, nullptr, 10) : 0L;
-  }();
+  static const long failAt = NumberFromEnvironment("BRONTA_FAIL_AT");
+  static const long interruptAt = NumberFromEnvironment("BRONTA_INTERRUPT_AT");
   static const char* const failAlways = std::getenv("BRONTA_FAIL_ALWAYS");
   if (failAlways && std::strcmp(failAlways, operation) == 0) return true;
   static long calls = 0;
   static std::map<std::string, int> perOperation;
   const int ordinal = ++perOperation[operation];
-  if (++calls != failAt) return false;
+  ++calls;
+  if (calls == interruptAt) {
+    std::fprintf(stderr, "injected interrupt: %s %d\n", operation, ordinal);
+    std::fflush(stderr);
+    native::RaiseInterrupt();
+    // Still here: the platform could not deliver it.
+    std::fprintf(stderr, "interrupt not delivered\n");
+    std::exit(77);
+  }
+  if (calls != failAt) return false;
   std::fprintf(stderr, "injected fault: %s %d\n", operation, ordinal);
   return true;
 }

@@ -1,7 +1,9 @@
 // A seam for tests: in a build with BRONTA_FAULT_INJECTION, the Nth platform
 // operation (N from the environment variable BRONTA_FAIL_AT) fails as the
 // operating system would make it fail, and the operation is named on standard
-// error. The program itself is built without it and the check compiles away.
+// error; or, with BRONTA_INTERRUPT_AT=N, the process is interrupted there as
+// by a user's Ctrl+C. The program itself is built without it and the check
+// compiles away.
 #pragma once
 
 namespace platform {

@@ -1,10 +1,12 @@
 // The operating system, as the rest of bronta sees it: files with raw byte
-// transfers, one line of text to standard output, the command-line arguments,
-// the lead bytes of the ANSI code page and the end of the process.
+// transfers, a temporary output moved into place when complete, one line of
+// text to standard output, the command-line arguments, the lead bytes of the
+// ANSI code page and the end of the process.
 //
-// One implementation of this header exists per platform (posix/, windows/);
-// CMake picks the one that fits the target. No other file of the program
-// includes a system header.
+// One implementation of the system calls exists per platform (posix/,
+// windows/); CMake picks the one that fits the target. What both need is
+// written once in Platform.cpp. No other file of the program includes a
+// system header.
 #pragma once
 
 #include <cstdint>
@@ -20,11 +22,13 @@ inline constexpr FileHandle kInvalidHandle = -1;
 
 // Records the arguments handed to main (ignored where the platform passes a
 // single command line) and makes the process ready: a broken pipe or a file
-// size limit then gives a failed transfer instead of killing the process.
+// size limit then gives a failed transfer instead of killing the process, and
+// an interrupt removes the temporary output before the process ends.
 void StartProcess(int argc, char** argv);
 
 // Opens an existing regular file for reading; other openers may go on reading
-// and writing it. A directory or a missing file gives kInvalidHandle.
+// and writing it. A directory, a device or a missing file gives
+// kInvalidHandle.
 FileHandle OpenInputFile(const std::string& name);
 
 // Tells whether `name` may become the output: false when it is a directory,
@@ -33,21 +37,44 @@ FileHandle OpenInputFile(const std::string& name);
 // fine. Touches nothing.
 bool OutputNameUsable(const std::string& name, FileHandle input);
 
-// Creates a new, empty temporary file in the directory of `finalName`,
-// exclusively and without following links, and stores its name in
-// `tempName`. kInvalidHandle when the directory is not writable.
-FileHandle CreateTempBeside(const std::string& finalName, std::string& tempName);
+// An output written under a temporary name beside its final name and moved
+// there only when complete, so that nobody ever sees half a file under the
+// final name and an earlier file of that name stays as it was until then.
+// While it exists, an interrupt (Ctrl+C, a termination signal, a closed
+// console window) removes it.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile() { Discard(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
 
-// Moves the finished temporary file over `finalName` in one step, replacing
-// an earlier file of that name. False when the move failed.
-bool ReplaceWithTemp(const std::string& tempName, const std::string& finalName);
+  // Creates the file, new and empty, exclusively and without following
+  // links, in the directory of `finalName`. False when it cannot be created
+  // there (the directory is not writable, for one).
+  bool Create(const std::string& finalName);
 
-// Removes a file; failures are ignored (used to drop an unfinished output).
-void RemoveFile(const std::string& name);
+  FileHandle handle() const { return handle_; }
 
-// Reads up to `count` bytes at the current position, retrying until `count`
-// bytes are in or the file ends. Returns the bytes read (0 at the end of the
-// file) or -1 on failure. Bytes of `buffer` past those read are not touched.
+  // Closes the file and moves it over the final name in one step. False,
+  // with the file removed, when the close reports lost data or the move
+  // fails.
+  bool Keep();
+
+  // Closes and removes the file; nothing when there is none.
+  void Discard();
+
+ private:
+  std::string finalName_;
+  std::string name_;
+  FileHandle handle_ = kInvalidHandle;
+};
+
+// A plain byte transfer at the current position (a "chunk" here is any run
+// of bytes, not a RIFF chunk): reads up to `count` bytes, retrying until
+// `count` bytes are in or the file ends. Returns the bytes read (0 at the end
+// of the file) or -1 on failure. Bytes of `buffer` past those read are not
+// touched.
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count);
 
 // Writes all `count` bytes at the current position. Returns `count`, or -1

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/FaultInjection.h"
+#include "platform/Native.h"
 
 namespace platform {
 
@@ -22,19 +23,19 @@ namespace {
 
 std::vector<std::string> g_arguments;  // non-empty arguments after the program name
 
-// The temporary output while it is being written, so that an interrupt does
-// not leave it behind. A fixed array: the signal handler may only read it.
-char g_pendingTemp[4096];
-
-void RemovePendingTempAndDie(int signalNumber) {
-  if (g_pendingTemp[0] != '\0') unlink(g_pendingTemp);
-  std::signal(signalNumber, SIG_DFL);
-  std::raise(signalNumber);
+// Calls `call` again for as long as a signal interrupts it.
+template <typename Call>
+auto RetryAfterSignal(Call call) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || errno != EINTR) return result;
+  }
 }
 
-void SetPendingTemp(const std::string& name) {
-  g_pendingTemp[0] = '\0';
-  if (name.size() < sizeof g_pendingTemp) std::memcpy(g_pendingTemp, name.c_str(), name.size() + 1);
+void RemovePendingTempAndDie(int signalNumber) {
+  native::RemovePendingTemp();
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
 }
 
 int Fd(FileHandle file) {
@@ -85,63 +86,6 @@ bool OutputNameUsable(const std::string& name, FileHandle input) {
   return faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-FileHandle CreateTempBeside(const std::string& finalName, std::string& tempName) {
-  if (InjectFault("create")) return kInvalidHandle;
-  const std::string stem = finalName + ".tmp-" + std::to_string(getpid()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempName = stem + std::to_string(attempt);
-    // 0666: the finished file gets the permissions of any new file (umask).
-    const int fd =
-        open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      SetPendingTemp(tempName);
-      return fd;
-    }
-    if (errno != EEXIST) break;
-  }
-  tempName.clear();
-  return kInvalidHandle;
-}
-
-bool ReplaceWithTemp(const std::string& tempName, const std::string& finalName) {
-  if (InjectFault("move")) return false;
-  if (rename(tempName.c_str(), finalName.c_str()) != 0) return false;
-  SetPendingTemp("");
-  return true;
-}
-
-void RemoveFile(const std::string& name) {
-  unlink(name.c_str());
-  SetPendingTemp("");
-}
-
-std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
-  if (InjectFault("read")) return -1;
-  auto* bytes = static_cast<char*>(buffer);
-  std::uint32_t done = 0;
-  while (done < count) {
-    const ssize_t got = read(Fd(file), bytes + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<std::uint32_t>(got);
-  }
-  return static_cast<std::int32_t>(done);
-}
-
-std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
-  if (InjectFault("write")) return -1;
-  const auto* bytes = static_cast<const char*>(buffer);
-  std::uint32_t done = 0;
-  while (done < count) {
-    const ssize_t put = write(Fd(file), bytes + done, count - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return -1;
-    done += static_cast<std::uint32_t>(put);
-  }
-  return static_cast<std::int32_t>(done);
-}
-
 bool SkipForward(FileHandle file, std::uint64_t count) {
   if (InjectFault("skip")) return false;
   return lseek(Fd(file), static_cast<off_t>(count), SEEK_CUR) >= 0;
@@ -164,8 +108,8 @@ std::uint64_t KernelCopy(FileHandle in, FileHandle out, std::uint64_t count) {
   while (done < count) {
     if (InjectFault("copy")) break;
     const std::uint64_t step = count - done < kStep ? count - done : kStep;
-    const ssize_t moved = copy_file_range(Fd(in), nullptr, Fd(out), nullptr, step, 0);
-    if (moved < 0 && errno == EINTR) continue;
+    const ssize_t moved = RetryAfterSignal(
+        [&] { return copy_file_range(Fd(in), nullptr, Fd(out), nullptr, step, 0); });
     // Refused (another file system, an old kernel, ...) or failed: the
     // caller's buffered copy goes on from here and reports a real fault.
     if (moved <= 0) break;
@@ -190,13 +134,8 @@ bool CloseFileHandle(FileHandle file) {
 
 void WriteConsoleLine(const std::string& text) {
   const std::string line = text + '\n';
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t put = write(STDOUT_FILENO, line.data() + done, line.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;  // nowhere to report it
-    done += static_cast<std::size_t>(put);
-  }
+  // Standard output may be a pipe or a terminal; a failure has nowhere to go.
+  native::WriteAll(STDOUT_FILENO, line.data(), static_cast<std::uint32_t>(line.size()));
 }
 
 int ArgumentCount() {
@@ -232,5 +171,40 @@ const LeadByteSet& LeadByteRanges() {
 void EndProcess(int status) {
   std::exit(status);
 }
+
+std::int64_t native::ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
+  return RetryAfterSignal([&] { return read(Fd(file), buffer, count); });
+}
+
+std::int64_t native::WriteOnce(FileHandle file, const void* buffer, std::uint32_t count) {
+  return RetryAfterSignal([&] { return write(Fd(file), buffer, count); });
+}
+
+FileHandle native::CreateNewFile(const std::string& name, bool& nameTaken) {
+  // 0666: the finished file gets the permissions of any new file (umask).
+  const int fd = RetryAfterSignal([&] {
+    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  });
+  nameTaken = fd < 0 && errno == EEXIST;
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+unsigned long native::ProcessId() {
+  return static_cast<unsigned long>(getpid());
+}
+
+bool native::MoveReplacing(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+void native::RemoveNamed(const char* name) {
+  unlink(name);
+}
+
+#ifdef BRONTA_FAULT_INJECTION
+void native::RaiseInterrupt() {
+  std::raise(SIGINT);
+}
+#endif
 
 }  // namespace platform

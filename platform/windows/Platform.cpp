@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "platform/CommandLine.h"
+#include "platform/FaultInjection.h"
+#include "platform/Native.h"
 
 namespace platform {
 
 namespace {
 
-HANDLE Win(FileHandle file) {
+HANDLE ToHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
 }
-FileHandle Ours(HANDLE handle) {
+FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<FileHandle>(handle);
 }
 
@@ -71,14 +73,26 @@ class ConsoleChannel {
 
 ConsoleChannel g_console;
 
+// Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
+// temporary output goes and the process ends with the status that Windows
+// gives an interrupted program, so that a script sees that the run failed.
+// Runs on a thread of its own while the conversion may still be writing; the
+// file is created shareable for deletion, so it goes as the process ends.
+BOOL WINAPI RemovePendingTempOnEvent(DWORD) {
+  native::RemovePendingTemp();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 }  // namespace
 
 void StartProcess(int, char**) {
   // A missing floppy or CD must fail the open, not stop the run with a dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  SetConsoleCtrlHandler(RemovePendingTempOnEvent, TRUE);
 }
 
 FileHandle OpenInputFile(const std::string& name) {
+  if (InjectFault("open")) return kInvalidHandle;
   HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   // Devices (CON, NUL, COM1, ...) are not sound files.
@@ -86,10 +100,11 @@ FileHandle OpenInputFile(const std::string& name) {
     CloseHandle(file);
     return kInvalidHandle;
   }
-  return Ours(file);
+  return FromHandle(file);
 }
 
 bool OutputNameUsable(const std::string& name, FileHandle) {
+  if (InjectFault("check")) return false;
   // An exclusive open of an existing output fails when it is a directory, a
   // read-only file, or open anywhere else, the input handle included, so
   // hard and symbolic links to the input are caught as well.
@@ -100,61 +115,19 @@ bool OutputNameUsable(const std::string& name, FileHandle) {
   return true;
 }
 
-FileHandle CreateTempBeside(const std::string& finalName, std::string& tempName) {
-  const std::string stem = finalName + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempName = stem + std::to_string(attempt);
-    HANDLE file = CreateFileA(tempName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return Ours(file);
-    if (GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  tempName.clear();
-  return kInvalidHandle;
-}
-
-bool ReplaceWithTemp(const std::string& tempName, const std::string& finalName) {
-  return MoveFileExA(tempName.c_str(), finalName.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-void RemoveFile(const std::string& name) {
-  DeleteFileA(name.c_str());
-}
-
-std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
-  auto* bytes = static_cast<char*>(buffer);
-  std::uint32_t done = 0;
-  while (done < count) {
-    DWORD got = 0;
-    if (!ReadFile(Win(file), bytes + done, count - done, &got, nullptr)) return -1;
-    if (got == 0) break;
-    done += got;
-  }
-  return static_cast<std::int32_t>(done);
-}
-
-std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
-  const auto* bytes = static_cast<const char*>(buffer);
-  std::uint32_t done = 0;
-  while (done < count) {
-    DWORD put = 0;
-    if (!WriteFile(Win(file), bytes + done, count - done, &put, nullptr) || put == 0) return -1;
-    done += put;
-  }
-  return static_cast<std::int32_t>(done);
-}
-
 bool SkipForward(FileHandle file, std::uint64_t count) {
+  if (InjectFault("skip")) return false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(count);
-  return SetFilePointerEx(Win(file), distance, nullptr, FILE_CURRENT) != 0;
+  return SetFilePointerEx(ToHandle(file), distance, nullptr, FILE_CURRENT) != 0;
 }
 
 std::int64_t RemainingBytes(FileHandle file) {
+  if (InjectFault("size")) return -1;
   LARGE_INTEGER size, position, zero;
   zero.QuadPart = 0;
-  if (!GetFileSizeEx(Win(file), &size) ||
-      !SetFilePointerEx(Win(file), zero, &position, FILE_CURRENT)) {
+  if (!GetFileSizeEx(ToHandle(file), &size) ||
+      !SetFilePointerEx(ToHandle(file), zero, &position, FILE_CURRENT)) {
     return -1;
   }
   return size.QuadPart > position.QuadPart ? size.QuadPart - position.QuadPart : 0;
@@ -165,7 +138,11 @@ std::uint64_t KernelCopy(FileHandle, FileHandle, std::uint64_t) {
 }
 
 bool CloseFileHandle(FileHandle file) {
-  return CloseHandle(Win(file)) != 0;
+  if (InjectFault("close")) {
+    CloseHandle(ToHandle(file));
+    return false;
+  }
+  return CloseHandle(ToHandle(file)) != 0;
 }
 
 void WriteConsoleLine(const std::string& text) {
@@ -195,5 +172,57 @@ void EndProcess(int status) {
   g_console.Flush();
   ExitProcess(static_cast<UINT>(status));
 }
+
+std::int64_t native::ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
+  DWORD got = 0;
+  return ReadFile(ToHandle(file), buffer, count, &got, nullptr) ? std::int64_t{got} : -1;
+}
+
+std::int64_t native::WriteOnce(FileHandle file, const void* buffer, std::uint32_t count) {
+  DWORD put = 0;
+  return WriteFile(ToHandle(file), buffer, count, &put, nullptr) ? std::int64_t{put} : -1;
+}
+
+FileHandle native::CreateNewFile(const std::string& name, bool& nameTaken) {
+  // Shared for deletion only, so that an interrupt can remove the file while
+  // it is still open; CREATE_NEW never opens what is already there, a link
+  // included.
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  nameTaken = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+  return FromHandle(file);
+}
+
+unsigned long native::ProcessId() {
+  return GetCurrentProcessId();
+}
+
+bool native::MoveReplacing(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void native::RemoveNamed(const char* name) {
+  DeleteFileA(name);
+}
+
+#ifdef BRONTA_FAULT_INJECTION
+void native::RaiseInterrupt() {
+  // The event reaches every process on this console, this one on a thread
+  // of its own; the default handler then ends the process. Where the
+  // console cannot take the event (Wine's, without a terminal), the process
+  // takes a console of its own, keeping its redirected standard handles.
+  if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE kept[3];
+    for (int i = 0; i < 3; ++i) kept[i] = GetStdHandle(kinds[i]);
+    FreeConsole();
+    if (!AllocConsole()) return;
+    for (int i = 0; i < 3; ++i) SetStdHandle(kinds[i], kept[i]);
+    SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C may have been switched off
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return;
+  }
+  Sleep(10000);
+}
+#endif
 
 }  // namespace platform

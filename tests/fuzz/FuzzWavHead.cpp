@@ -2,7 +2,7 @@
 // reports must lie within the input.
 #include <cstdlib>
 
-#include "app/ErrorCodes.h"
+#include "convert/ErrorCodes.h"
 #include "convert/WavHead.h"
 #include "support/MemorySource.h"
 

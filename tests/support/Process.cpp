@@ -18,8 +18,8 @@ namespace testing_support {
 namespace {
 
 std::string TempCapture() {
-  char name[] = "/tmp/bronta-capture-XXXXXX";
-  const int fd = mkstemp(name);
+  std::string name = (std::filesystem::temp_directory_path() / "bronta-capture-XXXXXX").string();
+  const int fd = mkstemp(name.data());
   if (fd >= 0) close(fd);
   return name;
 }
@@ -75,9 +75,14 @@ std::vector<std::string> ProgramCommand() {
   if (const char* runner = std::getenv("BRONTA_RUNNER"); runner && *runner) {
     command.emplace_back(runner);
   }
-  const char* program = std::getenv("BRONTA_PROGRAM");
-  command.emplace_back(program ? program : "bronta");
+  command.emplace_back(ProgramPath());
   return command;
+}
+
+std::string ProgramPath() {
+  // Always a program of this build tree, never one that PATH happens to find.
+  const char* program = std::getenv("BRONTA_PROGRAM");
+  return program && *program ? program : BRONTA_BUILT_PROGRAM;
 }
 
 std::string LineEnd() {

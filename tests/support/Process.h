@@ -24,8 +24,12 @@ struct RunResult {
 // for it.
 RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& options = {});
 
-// The program under test as a command prefix: BRONTA_RUNNER (for example
-// "wine"), if set, followed by BRONTA_PROGRAM.
+// The program under test: BRONTA_PROGRAM if set, otherwise the one that this
+// build tree built for the test binary (BRONTA_BUILT_PROGRAM).
+std::string ProgramPath();
+
+// The program under test as a command prefix: BRONTA_RUNNER (a Wine
+// loader, for one), if set, followed by ProgramPath().
 std::vector<std::string> ProgramCommand();
 
 // The line end that the program under test prints: CR LF when

@@ -2,28 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include "support/Messages.h"
 
 namespace {
 
 TEST(MessageFor, KnowsExactlyTheFiveErrors) {
-  const std::pair<int, const char*> table[] = {
-      {1, "Error while opening input file."},
-      {2, "Error while creating output file."},
-      {5, "Error while reading intput file."},
-      {6, "Error while writing output file."},
-      {9, "Bad WAV format."},
-  };
   for (int code = -2; code <= 12; ++code) {
-    const char* expected = nullptr;
-    for (const auto& [c, text] : table) {
-      if (c == code) expected = text;
-    }
+    const auto it = testing_support::kMessageOfStatus.find(code);
     const char* message = bronta::MessageFor(code);
-    if (expected == nullptr) {
+    if (it == testing_support::kMessageOfStatus.end()) {
       EXPECT_EQ(message, nullptr) << code;
     } else {
-      EXPECT_STREQ(message, expected) << code;
+      EXPECT_STREQ(message, it->second) << code;
     }
   }
 }

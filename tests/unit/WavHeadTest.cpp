@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ErrorCodes.h"
+#include "convert/ErrorCodes.h"
 #include "support/MemorySource.h"
 #include "support/WavBuilder.h"
 

@@ -1,9 +1,9 @@
-#include "convert/ConversionRun.h"
+#include "app/ConversionRun.h"
 
 #include <cstdint>
 
-#include "app/ErrorCodes.h"
 #include "app/OutputName.h"
+#include "convert/ErrorCodes.h"
 #include "convert/WavHead.h"
 #include "convert/WssHeader.h"
 #include "platform/Platform.h"
@@ -72,30 +72,36 @@ int WriteOutput(FileHandle in, FileHandle out) {
   return CopySamples(in, out, head.dataSize & ~std::uint64_t{1});
 }
 
+// Lead bytes are 0x80 and above in every code page, so a name without such
+// a byte needs no code page, and a plain name costs no locale to load.
+const platform::LeadByteSet& LeadBytesFor(const std::string& name) {
+  static const platform::LeadByteSet none;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80) return platform::LeadByteRanges();
+  }
+  return none;
+}
+
 }  // namespace
 
 int ConvertWavToWss(const std::string& inputName) {
   const FileHandle in = platform::OpenInputFile(inputName);
   if (in == platform::kInvalidHandle) return errOpenInput;
 
-  const std::string outputName = MakeOutputName(inputName, platform::LeadByteRanges());
-  std::string tempName;
-  FileHandle out = platform::kInvalidHandle;
-  if (platform::OutputNameUsable(outputName, in)) {
-    out = platform::CreateTempBeside(outputName, tempName);
-  }
-  if (out == platform::kInvalidHandle) {
+  const std::string outputName = MakeOutputName(inputName, LeadBytesFor(inputName));
+  platform::TempFile out;
+  if (!platform::OutputNameUsable(outputName, in) || !out.Create(outputName)) {
     platform::CloseFileHandle(in);
     return errCreateOutput;
   }
 
-  int code = WriteOutput(in, out);
-  // Only a closed output is known to hold what was written to it.
-  if (!platform::CloseFileHandle(out) && code == errNone) code = errWriteOutput;
+  const int code = WriteOutput(in, out.handle());
   platform::CloseFileHandle(in);
-  if (code == errNone && !platform::ReplaceWithTemp(tempName, outputName)) code = errWriteOutput;
-  if (code != errNone) platform::RemoveFile(tempName);
-  return code;
+  if (code != errNone) {
+    out.Discard();
+    return code;
+  }
+  return out.Keep() ? errNone : errWriteOutput;
 }
 
 }  // namespace bronta

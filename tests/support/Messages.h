@@ -1,0 +1,41 @@
+// What the program prints, as the tests expect it: the texts once, and the
+// line end of the build under test.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+
+#include "support/Process.h"
+
+namespace testing_support {
+
+inline const char* const kOpenInput = "Error while opening input file.";
+inline const char* const kCreateOutput = "Error while creating output file.";
+inline const char* const kReadInput = "Error while reading intput file.";  // sic
+inline const char* const kWriteOutput = "Error while writing output file.";
+inline const char* const kBadWav = "Bad WAV format.";
+
+// The message of each exit status; 0 prints nothing.
+inline const std::map<int, const char*> kMessageOfStatus = {
+    {1, kOpenInput}, {2, kCreateOutput}, {5, kReadInput}, {6, kWriteOutput}, {9, kBadWav},
+};
+
+inline const std::initializer_list<const char*> kBanner = {
+    "Bronta 1.0", "for Operation Flashpoint v1.10 and above", "example: BRONTA [WAV_File]",
+    "WAV file must be \"PCM, signed 16 bit, mono\""};
+
+// The lines as the program under test prints them.
+inline std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + LineEnd();
+  return text;
+}
+
+// What a run that ends with `status` prints.
+inline std::string OutputOfStatus(int status) {
+  const auto it = kMessageOfStatus.find(status);
+  return it == kMessageOfStatus.end() ? "" : Lines({it->second});
+}
+
+}  // namespace testing_support
