@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 
@@ -19,15 +18,11 @@ long NumberFromEnvironment(const char* name) {
 
 }  // namespace
 
-// BRONTA_FAIL_AT=N fails the Nth operation of any kind; BRONTA_FAIL_ALWAYS
-// names one kind of operation that fails every time (for example "copy", to
-// take the plain transfers all through). BRONTA_INTERRUPT_AT=N interrupts
-// the process at the Nth operation instead.
+// BRONTA_FAIL_AT=N fails the Nth operation of any kind; BRONTA_INTERRUPT_AT=N
+// interrupts the process at the Nth operation instead.
 bool InjectFault(const char* operation) {
   static const long failAt = NumberFromEnvironment("BRONTA_FAIL_AT");
   static const long interruptAt = NumberFromEnvironment("BRONTA_INTERRUPT_AT");
-  static const char* const failAlways = std::getenv("BRONTA_FAIL_ALWAYS");
-  if (failAlways && std::strcmp(failAlways, operation) == 0) return true;
   static long calls = 0;
   static std::map<std::string, int> perOperation;
   const int ordinal = ++perOperation[operation];

@@ -88,14 +88,6 @@ bool SkipForward(FileHandle file, std::uint64_t count);
 // Bytes from the current position to the end of the file, or -1 on failure.
 std::int64_t RemainingBytes(FileHandle file);
 
-// Copies up to `count` bytes from `in` to `out` at their current positions
-// inside the operating system, without a user-space buffer. Returns the bytes
-// copied, which may be fewer than `count` (0 where the platform or the file
-// systems offer no such copy); the caller moves the rest itself. Never
-// reports a failure: after a fault it returns what it copied so far and the
-// caller's own transfers meet the fault again and report it precisely.
-std::uint64_t KernelCopy(FileHandle in, FileHandle out, std::uint64_t count);
-
 // Closes a file. False when the platform reports that data written to it may
 // be lost.
 bool CloseFileHandle(FileHandle file);

@@ -99,31 +99,6 @@ std::int64_t RemainingBytes(FileHandle file) {
   return st.st_size > position ? st.st_size - position : 0;
 }
 
-std::uint64_t KernelCopy(FileHandle in, FileHandle out, std::uint64_t count) {
-#if defined(__linux__)
-  // One call moves at most this much, so that a huge count stays within
-  // what every kernel accepts.
-  constexpr std::uint64_t kStep = std::uint64_t{1} << 30;
-  std::uint64_t done = 0;
-  while (done < count) {
-    if (InjectFault("copy")) break;
-    const std::uint64_t step = count - done < kStep ? count - done : kStep;
-    const ssize_t moved = RetryAfterSignal(
-        [&] { return copy_file_range(Fd(in), nullptr, Fd(out), nullptr, step, 0); });
-    // Refused (another file system, an old kernel, ...) or failed: the
-    // caller's buffered copy goes on from here and reports a real fault.
-    if (moved <= 0) break;
-    done += static_cast<std::uint64_t>(moved);
-  }
-  return done;
-#else
-  (void)in;
-  (void)out;
-  (void)count;
-  return 0;
-#endif
-}
-
 bool CloseFileHandle(FileHandle file) {
   if (InjectFault("close")) {
     close(Fd(file));

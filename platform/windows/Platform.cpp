@@ -133,10 +133,6 @@ std::int64_t RemainingBytes(FileHandle file) {
   return size.QuadPart > position.QuadPart ? size.QuadPart - position.QuadPart : 0;
 }
 
-std::uint64_t KernelCopy(FileHandle, FileHandle, std::uint64_t) {
-  return 0;  // large ReadFile/WriteFile blocks do the copy
-}
-
 bool CloseFileHandle(FileHandle file) {
   if (InjectFault("close")) {
     CloseHandle(ToHandle(file));
