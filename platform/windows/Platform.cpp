@@ -73,6 +73,27 @@ class ConsoleChannel {
 
 ConsoleChannel g_console;
 
+// A file that someone else has open for a moment is tried again this often,
+// this long apart.
+constexpr int kMomentTries = 20;
+constexpr DWORD kMomentMilliseconds = 50;
+
+// Whether `name` is the file open as `file`, by whatever path or link. An
+// open for no access at all sees the file even while others hold it
+// exclusively.
+bool SameFile(const std::string& name, HANDLE file) {
+  HANDLE other =
+      CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  const bool same = GetFileInformationByHandle(file, &a) && GetFileInformationByHandle(other, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
 // temporary output goes and the process ends with the status that Windows
 // gives an interrupted program, so that a script sees that the run failed.
@@ -103,16 +124,25 @@ FileHandle OpenInputFile(const std::string& name) {
   return FromHandle(file);
 }
 
-bool OutputNameUsable(const std::string& name, FileHandle) {
+bool OutputNameUsable(const std::string& name, FileHandle input) {
   if (InjectFault("check")) return false;
+  if (SameFile(name, ToHandle(input))) return false;
   // An exclusive open of an existing output fails when it is a directory, a
-  // read-only file, or open anywhere else, the input handle included, so
-  // hard and symbolic links to the input are caught as well.
-  HANDLE probe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  CloseHandle(probe);
-  return true;
+  // read-only file, or open in another program. Another run that finishes
+  // the same output holds it open for a moment; that passes, so a sharing
+  // violation is tried again for up to a second.
+  for (int attempt = 0;; ++attempt) {
+    HANDLE probe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    if (error != ERROR_SHARING_VIOLATION || attempt == kMomentTries) return false;
+    Sleep(kMomentMilliseconds);
+  }
 }
 
 bool SkipForward(FileHandle file, std::uint64_t count) {
@@ -194,7 +224,18 @@ unsigned long native::ProcessId() {
 }
 
 bool native::MoveReplacing(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  // Replacing a file fails with access denied while anyone has it open for
+  // a moment: another run finishing the same output, its check of the name,
+  // a virus scanner. Such a moment passes; a second is long enough.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    if (attempt == kMomentTries ||
+        (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      return false;
+    }
+    Sleep(kMomentMilliseconds);
+  }
 }
 
 void native::RemoveNamed(const char* name) {
