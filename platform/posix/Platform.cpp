@@ -10,7 +10,6 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <vector>
 
