@@ -73,10 +73,20 @@ class ConsoleChannel {
 
 ConsoleChannel g_console;
 
-// A file that someone else has open for a moment is tried again this often,
-// this long apart.
-constexpr int kMomentTries = 20;
-constexpr DWORD kMomentMilliseconds = 50;
+// Runs `attempt`, which gives ERROR_SUCCESS or the error it met, again for
+// up to a second while the error is one of `busy`: someone else has the file
+// open for a moment (another run finishing the same output, a virus
+// scanner), and such a moment passes. Returns the last result.
+template <typename Attempt>
+DWORD RetryWhileBusy(Attempt attempt, DWORD busy, DWORD alsoBusy = ERROR_SUCCESS) {
+  for (int tries = 1;; ++tries) {
+    const DWORD error = attempt();
+    if (error == ERROR_SUCCESS || (error != busy && error != alsoBusy) || tries == 20) {
+      return error;
+    }
+    Sleep(50);
+  }
+}
 
 // Whether `name` is the file open as `file`, by whatever path or link. An
 // open for no access at all sees the file even while others hold it
@@ -128,21 +138,18 @@ bool OutputNameUsable(const std::string& name, FileHandle input) {
   if (InjectFault("check")) return false;
   if (SameFile(name, ToHandle(input))) return false;
   // An exclusive open of an existing output fails when it is a directory, a
-  // read-only file, or open in another program. Another run that finishes
-  // the same output holds it open for a moment; that passes, so a sharing
-  // violation is tried again for up to a second.
-  for (int attempt = 0;; ++attempt) {
-    HANDLE probe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-      CloseHandle(probe);
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return true;
-    if (error != ERROR_SHARING_VIOLATION || attempt == kMomentTries) return false;
-    Sleep(kMomentMilliseconds);
-  }
+  // read-only file, or open in another program; another run that finishes
+  // the same output holds it only for a moment.
+  const DWORD error = RetryWhileBusy(
+      [&] {
+        HANDLE probe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return GetLastError();
+        CloseHandle(probe);
+        return DWORD{ERROR_SUCCESS};
+      },
+      ERROR_SHARING_VIOLATION);
+  return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
 }
 
 bool SkipForward(FileHandle file, std::uint64_t count) {
@@ -224,18 +231,16 @@ unsigned long native::ProcessId() {
 }
 
 bool native::MoveReplacing(const std::string& from, const std::string& to) {
-  // Replacing a file fails with access denied while anyone has it open for
-  // a moment: another run finishing the same output, its check of the name,
-  // a virus scanner. Such a moment passes; a second is long enough.
-  for (int attempt = 0;; ++attempt) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    const DWORD error = GetLastError();
-    if (attempt == kMomentTries ||
-        (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-      return false;
-    }
-    Sleep(kMomentMilliseconds);
-  }
+  // Replacing a file that someone has open, even for a moment, is refused
+  // with access denied.
+  const DWORD error = RetryWhileBusy(
+      [&] {
+        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
+                   ? DWORD{ERROR_SUCCESS}
+                   : GetLastError();
+      },
+      ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION);
+  return error == ERROR_SUCCESS;
 }
 
 void native::RemoveNamed(const char* name) {
