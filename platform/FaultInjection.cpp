@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "platform/Native.h"
+#include "platform/System.h"
 
 namespace platform {
 
@@ -30,10 +30,10 @@ bool InjectFault(const char* operation) {
   if (calls == interruptAt) {
     std::fprintf(stderr, "injected interrupt: %s %d\n", operation, ordinal);
     std::fflush(stderr);
-    native::RaiseInterrupt();
-    // Still here: the platform could not deliver it.
-    std::fprintf(stderr, "interrupt not delivered\n");
-    std::exit(77);
+    if (!sys::RaiseInterrupt()) {
+      std::fprintf(stderr, "interrupt not delivered\n");
+      std::exit(77);
+    }
   }
   if (calls != failAt) return false;
   std::fprintf(stderr, "injected fault: %s %d\n", operation, ordinal);

@@ -3,10 +3,11 @@
 // text to standard output, the command-line arguments, the lead bytes of the
 // ANSI code page and the end of the process.
 //
-// One implementation of the system calls exists per platform (posix/,
-// windows/); CMake picks the one that fits the target. What both need is
-// written once in Platform.cpp. No other file of the program includes a
-// system header.
+// Platform.cpp implements all of it once, over the small system calls of
+// System.h, which each operating system implements in a file of its own
+// (posix/PosixSystem.cpp, windows/WindowsSystem.cpp); CMake picks the one
+// that fits the target. No other file of the program includes a system
+// header.
 #pragma once
 
 #include <cstdint>
