@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/OutputName.h"
+#include "app/SampleCopy.h"
 #include "convert/ErrorCodes.h"
 #include "convert/WavHead.h"
 #include "convert/WssHeader.h"
@@ -26,40 +27,6 @@ class FileHeadSource final : public HeadSource {
  private:
   FileHandle file_;
 };
-
-#ifdef BRONTA_NAIVE_COPY
-// The slow reference for the benchmark: one 2-byte read and write per sample.
-int CopySamples(FileHandle in, FileHandle out, std::uint64_t byteCount) {
-  std::uint8_t sample[2];
-  for (std::uint64_t done = 0; done < byteCount; done += 2) {
-    const std::int32_t got = platform::ReadChunk(in, sample, 2);
-    if (got != 2) return errReadInput;
-    if (platform::WriteChunk(out, sample, 2) < 0) return errWriteOutput;
-  }
-  return errNone;
-}
-#else
-// Copies `byteCount` sample bytes through a fixed buffer, so memory use does
-// not grow with the file. The samples move from offset 44 in the input to
-// 26 in the output, so no page lands on a page and a copy inside the kernel
-// (copy_file_range) gains nothing: it measured slower than this on Linux.
-int CopySamples(FileHandle in, FileHandle out, std::uint64_t byteCount) {
-  static std::uint8_t buffer[256 * 1024];  // the fastest size measured
-  for (std::uint64_t done = 0; done < byteCount;) {
-    const std::uint64_t rest = byteCount - done;
-    const auto want = static_cast<std::uint32_t>(rest < sizeof buffer ? rest : sizeof buffer);
-    const std::int32_t got = platform::ReadChunk(in, buffer, want);
-    // The head promised these bytes; a file that shrank under us is a
-    // failed read, not a shorter sound.
-    if (got <= 0) return errReadInput;
-    if (platform::WriteChunk(out, buffer, static_cast<std::uint32_t>(got)) < 0) {
-      return errWriteOutput;
-    }
-    done += static_cast<std::uint64_t>(got);
-  }
-  return errNone;
-}
-#endif
 
 // Everything that goes into the output: the checked head, the WSS header and
 // the samples.

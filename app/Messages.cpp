@@ -5,6 +5,9 @@
 
 namespace bronta {
 
+namespace {
+
+// The message line of an error code, or nullptr for a code without one.
 const char* MessageFor(int code) {
   switch (code) {
     case errOpenInput:
@@ -21,6 +24,8 @@ const char* MessageFor(int code) {
       return nullptr;
   }
 }
+
+}  // namespace
 
 void ReportError(int code) {
   const char* message = MessageFor(code);

@@ -3,9 +3,6 @@
 
 namespace bronta {
 
-// The message line of an error code, or nullptr for a code without one.
-const char* MessageFor(int code);
-
 // Prints the message of `code` as one line on standard output and ends the
 // process with `code` as its exit status. A code without a message prints
 // nothing and ends with status 1.

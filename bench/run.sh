@@ -21,7 +21,7 @@ mkdir -p "$bench_dir"
 cmake --preset release >/dev/null
 cmake --build --preset release --target bronta bronta_naive >/dev/null
 bronta=$PWD/build/release/bronta
-naive=$PWD/build/release/bronta_naive
+naive=$PWD/build/release/bench/bronta_naive
 
 # A canonical 16-bit mono PCM WAV file at 22050 samples per second with
 # `bytes` bytes of noise.
