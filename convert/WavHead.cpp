@@ -9,27 +9,20 @@ namespace bronta {
 
 namespace {
 
-// The 12 bytes at the start of the file.
-struct RiffHeader {
-  std::uint8_t fileId[4];    // "RIFF"
-  std::uint32_t riffSize;    // not used: often wrong in files that recorders left
-  std::uint8_t formType[4];  // "WAVE"
-};
-
-// The head of every chunk: its identifier and the size of its body, which is
-// followed by one pad byte when the size is odd.
+// The head of every chunk, the RIFF chunk around the file included: its
+// identifier and the size of its body, which is followed by one pad byte
+// when the size is odd.
 struct ChunkHeader {
-  std::uint8_t chunkId[4];
-  std::uint32_t chunkSize;
+  std::uint8_t id[4];
+  std::uint32_t size;
+  std::uint64_t PaddedSize() const { return std::uint64_t{size} + (size & 1u); }
 };
 
-// The first 16 bytes of the "fmt " chunk.
+// What the conversion checks of the "fmt " chunk.
 struct WavFormatBlock {
   std::uint16_t formatTag;
   std::uint16_t channels;
   std::uint32_t sampleRate;
-  std::uint32_t avgBytesPerSec;
-  std::uint16_t blockAlign;
   std::uint16_t bitsPerSample;
 };
 
@@ -46,10 +39,6 @@ bool IdIs(const std::uint8_t* id, const char* text) {
   return std::memcmp(id, text, 4) == 0;
 }
 
-std::uint64_t Padded(std::uint32_t size) {
-  return std::uint64_t{size} + (size & 1u);
-}
-
 // Reads exactly `count` bytes: errReadInput on failure, errBadWav when the
 // source ends first.
 int ReadExactly(HeadSource& source, std::uint8_t* buffer, std::uint32_t count) {
@@ -58,12 +47,23 @@ int ReadExactly(HeadSource& source, std::uint8_t* buffer, std::uint32_t count) {
   return static_cast<std::uint32_t>(got) == count ? errNone : errBadWav;
 }
 
-WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
-  return WavFormatBlock{Le16(b), Le16(b + 2), Le32(b + 4), Le32(b + 8), Le16(b + 12), Le16(b + 14)};
+int ReadChunkHeader(HeadSource& source, ChunkHeader& chunk) {
+  std::uint8_t bytes[8];
+  if (int code = ReadExactly(source, bytes, sizeof bytes)) return code;
+  std::memcpy(chunk.id, bytes, 4);
+  chunk.size = Le32(bytes + 4);
+  return errNone;
 }
 
-// Reads the body of a "fmt " chunk of `size` bytes and checks it.
-int ReadFormatChunk(HeadSource& source, std::uint32_t size, WavFormatBlock& format) {
+// The block is laid out as format tag, channels, sample rate, bytes per
+// second, block alignment and bits per sample.
+WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
+  return WavFormatBlock{Le16(b), Le16(b + 2), Le32(b + 4), Le16(b + 14)};
+}
+
+// Reads the body of a "fmt " chunk and checks it.
+int ReadFormatChunk(HeadSource& source, const ChunkHeader& chunk, WavFormatBlock& format) {
+  const std::uint32_t size = chunk.size;
   if (size < kFormatBlockBytes) return errBadWav;
   std::uint8_t block[kFormatBlockBytes];
   if (int code = ReadExactly(source, block, sizeof block)) return code;
@@ -81,42 +81,38 @@ int ReadFormatChunk(HeadSource& source, std::uint32_t size, WavFormatBlock& form
   if (format.channels != 1 || format.bitsPerSample != 16 || format.sampleRate == 0) {
     return errBadWav;
   }
-  return source.Skip(Padded(size) - consumed) ? errNone : errReadInput;
+  return source.Skip(chunk.PaddedSize() - consumed) ? errNone : errReadInput;
 }
 
 }  // namespace
 
 int ReadWavHead(HeadSource& source, WavHead& head) {
-  std::uint8_t riffBytes[12];
-  if (int code = ReadExactly(source, riffBytes, sizeof riffBytes)) return code;
-  RiffHeader riff;
-  std::memcpy(riff.fileId, riffBytes, 4);
-  riff.riffSize = Le32(riffBytes + 4);
-  std::memcpy(riff.formType, riffBytes + 8, 4);
-  if (!IdIs(riff.fileId, "RIFF") || !IdIs(riff.formType, "WAVE")) return errBadWav;
+  // The file is one RIFF chunk whose body starts with the form type. Its
+  // size is not used: recorders often leave it wrong.
+  ChunkHeader riff;
+  if (int code = ReadChunkHeader(source, riff)) return code;
+  std::uint8_t formType[4];
+  if (int code = ReadExactly(source, formType, sizeof formType)) return code;
+  if (!IdIs(riff.id, "RIFF") || !IdIs(formType, "WAVE")) return errBadWav;
 
   bool haveFormat = false;
   WavFormatBlock format{};
   for (;;) {
-    std::uint8_t chunkBytes[8];
-    if (int code = ReadExactly(source, chunkBytes, sizeof chunkBytes)) return code;
     ChunkHeader chunk;
-    std::memcpy(chunk.chunkId, chunkBytes, 4);
-    chunk.chunkSize = Le32(chunkBytes + 4);
-
-    if (IdIs(chunk.chunkId, "fmt ") && !haveFormat) {
-      if (int code = ReadFormatChunk(source, chunk.chunkSize, format)) return code;
+    if (int code = ReadChunkHeader(source, chunk)) return code;
+    if (IdIs(chunk.id, "fmt ") && !haveFormat) {
+      if (int code = ReadFormatChunk(source, chunk, format)) return code;
       haveFormat = true;
-    } else if (IdIs(chunk.chunkId, "data")) {
+    } else if (IdIs(chunk.id, "data")) {
       if (!haveFormat) return errBadWav;
       const std::int64_t remaining = source.Remaining();
       if (remaining < 0) return errReadInput;
       head.sampleRate = format.sampleRate;
-      head.dataSize = chunk.chunkSize < static_cast<std::uint64_t>(remaining)
-                          ? chunk.chunkSize
+      head.dataSize = chunk.size < static_cast<std::uint64_t>(remaining)
+                          ? chunk.size
                           : static_cast<std::uint64_t>(remaining);
       return errNone;
-    } else if (!source.Skip(Padded(chunk.chunkSize))) {
+    } else if (!source.Skip(chunk.PaddedSize())) {
       return errReadInput;
     }
   }

@@ -84,13 +84,13 @@ TEST(ReadWavHead, WalksTheChunksToTheSamples) {
 TEST(ReadWavHead, AFailedReadAnywhereIsAReadError) {
   const Bytes file =
       Riff(Chunk("LIST", "x") + Chunk("fmt ", PcmFormat(8000)) + Chunk("data", "ab"));
-  // Reads: RIFF head, LIST head, fmt head, format block, data head.
-  for (int failing = 1; failing <= 5; ++failing) {
+  // Reads: RIFF head, form type, LIST head, fmt head, format block, data head.
+  for (int failing = 1; failing <= 6; ++failing) {
     MemorySource source(file, failing);
     bronta::WavHead head;
     EXPECT_EQ(bronta::ReadWavHead(source, head), errReadInput) << failing;
   }
-  MemorySource source(file, 6);
+  MemorySource source(file, 7);
   bronta::WavHead head;
   EXPECT_EQ(bronta::ReadWavHead(source, head), errNone);
 }
