@@ -4,9 +4,11 @@
 
 namespace {
 
+// The lead-byte ranges that Windows reports for code page 932 (Shift_JIS).
+const std::uint8_t kCodePage932Ranges[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
+
 platform::LeadByteSet CodePage932() {
-  const std::uint8_t ranges[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
-  return platform::LeadBytesFromRanges(true, ranges, sizeof ranges);
+  return platform::LeadBytesFromRanges(true, kCodePage932Ranges, sizeof kCodePage932Ranges);
 }
 
 struct NameCase {
@@ -46,8 +48,7 @@ TEST(MakeOutputName, ReplacesTheExtensionBesideTheInput) {
 }
 
 TEST(LeadBytesFromRanges, FollowsThePairsTheSystemReports) {
-  const std::uint8_t cp932[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
-  const auto set = platform::LeadBytesFromRanges(true, cp932, sizeof cp932);
+  const auto set = CodePage932();
   for (int b = 0; b < 256; ++b) {
     EXPECT_EQ(set.IsLead(static_cast<unsigned char>(b)),
               (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))
@@ -64,7 +65,7 @@ TEST(LeadBytesFromRanges, FollowsThePairsTheSystemReports) {
   EXPECT_TRUE(six.IsLead(6));
   EXPECT_FALSE(six.IsLead(7));
   // Without a double-byte code page the set stays empty.
-  EXPECT_FALSE(platform::LeadBytesFromRanges(false, cp932, sizeof cp932).IsLead(0x81));
+  EXPECT_FALSE(platform::LeadBytesFromRanges(false, kCodePage932Ranges, 6).IsLead(0x81));
 }
 
 }  // namespace
