@@ -21,8 +21,8 @@ class FileHeadSource final : public HeadSource {
   std::int32_t Read(void* buffer, std::uint32_t count) override {
     return platform::ReadChunk(file_, buffer, count);
   }
-  bool Skip(std::uint64_t count) override { return platform::SkipForward(file_, count); }
-  std::int64_t Remaining() override { return platform::RemainingBytes(file_); }
+  bool SeekTo(std::uint64_t offset) override { return platform::SeekTo(file_, offset); }
+  std::int64_t Size() override { return platform::FileSize(file_); }
 
  private:
   FileHandle file_;
@@ -58,7 +58,7 @@ int ConvertWavToWss(const std::string& inputName) {
 
   const std::string outputName = MakeOutputName(inputName, LeadBytesFor(inputName));
   platform::TempFile out;
-  if (!platform::OutputNameUsable(outputName, in) || !out.Create(outputName)) {
+  if (!out.Create(outputName, in)) {
     platform::CloseFileHandle(in);
     return errCreateOutput;
   }

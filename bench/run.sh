@@ -6,6 +6,7 @@
 #   batch  1,000 such files in a tree, one process per file on every core
 #          (find | xargs -P), beside cp and sox doing the same: files/second
 #   large  1 GiB of samples beside cp, in three rounds
+#   chunks a head of 10 million empty chunks before the samples
 # and reports bronta's peak resident memory for each size, and a naive copy
 # of one 2-byte read and write per sample for scale.
 #
@@ -96,6 +97,22 @@ for round in 1 2 3; do
 done
 "$bronta" "$large" && same_samples "$large"
 rm -f "$bench_dir/copy.wav"
+
+# --- A head of 10 million empty chunks before the format (80 MB): the walk
+# reads it through one buffer, a read per few kilobytes.
+chunks=$bench_dir/chunks.wav
+if [ ! -f "$chunks" ]; then
+  python3 - "$chunks" <<'PY'
+import struct, sys
+body = b"WAVE" + b"junk\0\0\0\0" * 10_000_000 + b"fmt " + \
+    struct.pack("<IHHIIHH", 16, 1, 1, 22050, 44100, 2, 16) + b"data" + struct.pack("<I", 4) + b"abcd"
+open(sys.argv[1], "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+PY
+fi
+cat "$chunks" >/dev/null
+hyperfine --style none --warmup 1 --runs 10 --export-json "$bench_dir/chunks.json" \
+  --prepare "rm -f ${chunks%.wav}.wss" -n bronta "$bronta $chunks" >/dev/null
+echo "head of 10 million empty chunks (80 MB): bronta $(ms "$(field "$bench_dir/chunks.json" 0 median)") ms"
 
 # --- Memory: the same for every size.
 mid=$bench_dir/mid.wav

@@ -35,21 +35,79 @@ constexpr std::uint32_t kExtensionBytes = 24;
 constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
+// A data size that means "to the end of the file".
+constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFF;
+
 bool IdIs(const std::uint8_t* id, const char* text) {
   return std::memcmp(id, text, 4) == 0;
 }
 
-// Reads exactly `count` bytes: errReadInput on failure, errBadWav when the
-// source ends first.
-int ReadExactly(HeadSource& source, std::uint8_t* buffer, std::uint32_t count) {
-  const std::int32_t got = source.Read(buffer, count);
-  if (got < 0) return errReadInput;
-  return static_cast<std::uint32_t>(got) == count ? errNone : errBadWav;
-}
+// The head as a stream of bytes read through one buffer: taking a chunk's
+// head, or skipping a body that lies in the buffer already, costs no call of
+// the source, so a head of many small chunks costs a read per few kilobytes.
+// A skip past the buffer costs one seek, and only a file that long has room
+// for it: the calls grow with the file's size, never with what its sizes
+// claim.
+class HeadReader {
+ public:
+  explicit HeadReader(HeadSource& source) : source_(source) {}
 
-int ReadChunkHeader(HeadSource& source, ChunkHeader& chunk) {
+  // Exactly `count` bytes: errReadInput when the source fails, errBadWav
+  // when it ends first.
+  int Take(std::uint8_t* out, std::uint32_t count) {
+    while (count > 0) {
+      if (used_ == filled_) {
+        if (int code = Refill()) return code;
+      }
+      const std::uint32_t n = count < filled_ - used_ ? count : filled_ - used_;
+      std::memcpy(out, buffer_ + used_, n);
+      used_ += n;
+      out += n;
+      count -= n;
+    }
+    return errNone;
+  }
+
+  // Moves `count` bytes on, perhaps past the end: then the next Take finds
+  // nothing there.
+  void Skip(std::uint64_t count) {
+    if (count <= filled_ - used_) {
+      used_ += static_cast<std::uint32_t>(count);
+      return;
+    }
+    start_ = Offset() + count;
+    used_ = filled_ = 0;
+  }
+
+  // Where the next byte comes from, counted from the start of the source.
+  std::uint64_t Offset() const { return start_ + used_; }
+
+ private:
+  int Refill() {
+    const std::uint64_t at = Offset();
+    if (at != sourceAt_ && !source_.SeekTo(at)) return errReadInput;
+    sourceAt_ = at;
+    const std::int32_t got = source_.Read(buffer_, sizeof buffer_);
+    if (got < 0) return errReadInput;
+    if (got == 0) return errBadWav;
+    start_ = at;
+    used_ = 0;
+    filled_ = static_cast<std::uint32_t>(got);
+    sourceAt_ += filled_;
+    return errNone;
+  }
+
+  HeadSource& source_;
+  std::uint8_t buffer_[8 * 1024];
+  std::uint64_t start_ = 0;     // the offset of buffer_[0]
+  std::uint32_t used_ = 0;      // bytes of the buffer taken or skipped
+  std::uint32_t filled_ = 0;    // bytes in the buffer
+  std::uint64_t sourceAt_ = 0;  // where the source's next read starts
+};
+
+int ReadChunkHeader(HeadReader& reader, ChunkHeader& chunk) {
   std::uint8_t bytes[8];
-  if (int code = ReadExactly(source, bytes, sizeof bytes)) return code;
+  if (int code = reader.Take(bytes, sizeof bytes)) return code;
   std::memcpy(chunk.id, bytes, 4);
   chunk.size = Le32(bytes + 4);
   return errNone;
@@ -62,17 +120,17 @@ WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
 }
 
 // Reads the body of a "fmt " chunk and checks it.
-int ReadFormatChunk(HeadSource& source, const ChunkHeader& chunk, WavFormatBlock& format) {
+int ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavFormatBlock& format) {
   const std::uint32_t size = chunk.size;
   if (size < kFormatBlockBytes) return errBadWav;
   std::uint8_t block[kFormatBlockBytes];
-  if (int code = ReadExactly(source, block, sizeof block)) return code;
+  if (int code = reader.Take(block, sizeof block)) return code;
   format = DecodeFormatBlock(block);
   std::uint32_t consumed = kFormatBlockBytes;
   if (format.formatTag == kFormatExtensible) {
     if (size < kFormatBlockBytes + kExtensionBytes) return errBadWav;
     std::uint8_t extension[kExtensionBytes];
-    if (int code = ReadExactly(source, extension, sizeof extension)) return code;
+    if (int code = reader.Take(extension, sizeof extension)) return code;
     consumed += kExtensionBytes;
     if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) return errBadWav;
   } else if (format.formatTag != kFormatPcm) {
@@ -81,39 +139,49 @@ int ReadFormatChunk(HeadSource& source, const ChunkHeader& chunk, WavFormatBlock
   if (format.channels != 1 || format.bitsPerSample != 16 || format.sampleRate == 0) {
     return errBadWav;
   }
-  return source.Skip(chunk.PaddedSize() - consumed) ? errNone : errReadInput;
+  reader.Skip(chunk.PaddedSize() - consumed);
+  return errNone;
+}
+
+// The head of the "data" chunk has been taken: leaves the source at the
+// first sample and counts the sample bytes that are really there.
+int FinishAtSamples(HeadSource& source, std::uint64_t dataStart, const ChunkHeader& data,
+                    std::uint64_t& dataSize) {
+  const std::int64_t size = source.Size();
+  if (size < 0 || !source.SeekTo(dataStart)) return errReadInput;
+  const std::uint64_t there = static_cast<std::uint64_t>(size) > dataStart
+                                  ? static_cast<std::uint64_t>(size) - dataStart
+                                  : 0;
+  dataSize = data.size == kSizeUnknown || data.size > there ? there : data.size;
+  return errNone;
 }
 
 }  // namespace
 
 int ReadWavHead(HeadSource& source, WavHead& head) {
+  HeadReader reader(source);
   // The file is one RIFF chunk whose body starts with the form type. Its
   // size is not used: recorders often leave it wrong.
   ChunkHeader riff;
-  if (int code = ReadChunkHeader(source, riff)) return code;
+  if (int code = ReadChunkHeader(reader, riff)) return code;
   std::uint8_t formType[4];
-  if (int code = ReadExactly(source, formType, sizeof formType)) return code;
+  if (int code = reader.Take(formType, sizeof formType)) return code;
   if (!IdIs(riff.id, "RIFF") || !IdIs(formType, "WAVE")) return errBadWav;
 
   bool haveFormat = false;
   WavFormatBlock format{};
   for (;;) {
     ChunkHeader chunk;
-    if (int code = ReadChunkHeader(source, chunk)) return code;
+    if (int code = ReadChunkHeader(reader, chunk)) return code;
     if (IdIs(chunk.id, "fmt ") && !haveFormat) {
-      if (int code = ReadFormatChunk(source, chunk, format)) return code;
+      if (int code = ReadFormatChunk(reader, chunk, format)) return code;
       haveFormat = true;
     } else if (IdIs(chunk.id, "data")) {
       if (!haveFormat) return errBadWav;
-      const std::int64_t remaining = source.Remaining();
-      if (remaining < 0) return errReadInput;
       head.sampleRate = format.sampleRate;
-      head.dataSize = chunk.size < static_cast<std::uint64_t>(remaining)
-                          ? chunk.size
-                          : static_cast<std::uint64_t>(remaining);
-      return errNone;
-    } else if (!source.Skip(chunk.PaddedSize())) {
-      return errReadInput;
+      return FinishAtSamples(source, reader.Offset(), chunk, head.dataSize);
+    } else {
+      reader.Skip(chunk.PaddedSize());
     }
   }
 }

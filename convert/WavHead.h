@@ -10,25 +10,30 @@ namespace bronta {
 class HeadSource {
  public:
   virtual ~HeadSource() = default;
-  // Up to `count` bytes; the number read (0 at the end) or -1 on failure.
+  // Up to `count` bytes from the current offset on; the number read (0 at
+  // the end) or -1 on failure.
   virtual std::int32_t Read(void* buffer, std::uint32_t count) = 0;
-  // Moves `count` bytes on, possibly past the end; false on failure.
-  virtual bool Skip(std::uint64_t count) = 0;
-  // Bytes from the current position to the end, or -1 on failure.
-  virtual std::int64_t Remaining() = 0;
+  // Moves to `offset` from the start, possibly past the end; false on
+  // failure.
+  virtual bool SeekTo(std::uint64_t offset) = 0;
+  // The size of the whole source in bytes, or -1 on failure.
+  virtual std::int64_t Size() = 0;
 };
 
 // What the conversion needs from the head.
 struct WavHead {
   std::uint32_t sampleRate = 0;
   // Sample bytes announced by the "data" chunk, limited to those that the
-  // source really holds after the chunk's head.
+  // source really holds after the chunk's head; all of those when the size
+  // is 0xFFFFFFFF, as a recorder leaves it that never came back to fill it
+  // in, however many there are.
   std::uint64_t dataSize = 0;
 };
 
 // Walks the chunks from the start of `source` to the head of the first "data"
 // chunk after the first "fmt " chunk, skipping every other chunk, and leaves
-// `source` at the first sample byte. Returns errNone, errBadWav (not a
+// `source` at the first sample byte. The head is read through one buffer of
+// a few kilobytes, so that many small chunks cost few reads. Returns errNone, errBadWav (not a
 // RIFF/WAVE file, the chunks end early or out of order, or not 16-bit mono
 // PCM) or errReadInput (a read failed).
 int ReadWavHead(HeadSource& source, WavHead& head);

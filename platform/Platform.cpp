@@ -60,6 +60,24 @@ class ConsoleChannel {
 
 ConsoleChannel g_console;
 
+// The temporary file's name beside the output `finalName`: NAME.tmp-PID-N,
+// the process number keeping two runs on one input apart. Where the system
+// finds that too long, a name no longer than the output's own, so that it
+// fits wherever the output's name fits: "~" and the last digits of the same
+// two numbers in base 36.
+std::string TempName(const std::string& finalName, unsigned long pid, int attempt, bool shortName) {
+  if (!shortName) return finalName + ".tmp-" + std::to_string(pid) + "-" + std::to_string(attempt);
+  std::string digits;
+  std::uint64_t n = std::uint64_t{pid} * 100 + static_cast<unsigned>(attempt);
+  do {
+    digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[n % 36]);
+    n /= 36;
+  } while (n != 0);
+  const std::size_t keep = finalName.size() > 1 ? finalName.size() - 1 : 1;
+  if (digits.size() > keep) digits.erase(0, digits.size() - keep);
+  return "~" + digits;
+}
+
 }  // namespace
 
 void StartProcess(int argc, char** argv) {
@@ -97,11 +115,6 @@ FileHandle OpenInputFile(const std::string& name) {
   return sys::OpenRegularFile(name);
 }
 
-bool OutputNameUsable(const std::string& name, FileHandle input) {
-  if (InjectFault("check")) return false;
-  return sys::MayReplace(name, input);
-}
-
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
   if (InjectFault("read")) return -1;
   auto* bytes = static_cast<char*>(buffer);
@@ -127,17 +140,14 @@ std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count
   return static_cast<std::int32_t>(done);
 }
 
-bool SkipForward(FileHandle file, std::uint64_t count) {
-  if (InjectFault("skip")) return false;
-  return sys::SeekForward(file, count);
+bool SeekTo(FileHandle file, std::uint64_t offset) {
+  if (InjectFault("seek")) return false;
+  return sys::SeekTo(file, offset);
 }
 
-std::int64_t RemainingBytes(FileHandle file) {
+std::int64_t FileSize(FileHandle file) {
   if (InjectFault("size")) return -1;
-  const std::int64_t position = sys::Position(file);
-  const std::int64_t size = sys::FileSize(file);
-  if (position < 0 || size < 0) return -1;
-  return size > position ? size - position : 0;
+  return sys::FileSize(file);
 }
 
 bool CloseFileHandle(FileHandle file) {
@@ -148,24 +158,42 @@ bool CloseFileHandle(FileHandle file) {
   return sys::Close(file);
 }
 
-bool TempFile::Create(const std::string& finalName) {
+bool TempFile::Create(const std::string& finalName, FileHandle input) {
   Discard();
-  if (InjectFault("create")) return false;
-  // NAME.tmp-PID-N: the process number keeps two runs on one input apart.
-  const std::string stem = finalName + ".tmp-" + std::to_string(sys::ProcessId()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = stem + std::to_string(attempt);
-    bool nameTaken = false;
-    const FileHandle file = sys::CreateNewFile(name, nameTaken);
-    if (file != kInvalidHandle) {
-      finalName_ = finalName;
-      name_ = name;
-      handle_ = file;
-      sys::RemoveOnInterrupt(name_);
-      return true;
-    }
-    if (!nameTaken) break;
+  const std::size_t folderPart = sys::FolderPartLength(finalName);
+  if (!sys::OpenFolder(finalName.substr(0, folderPart), folder_)) return false;
+  finalName_ = finalName.substr(folderPart);
+  if (InjectFault("check") || !sys::MayReplace(folder_, finalName_, input)) {
+    Discard();
+    return false;
   }
+  const unsigned long pid = sys::ProcessId();
+  bool shortName = false;
+  for (int attempt = 0; attempt < 100;) {
+    const std::string name = TempName(finalName_, pid, attempt, shortName);
+    sys::CreateFailure why = sys::CreateFailure::kNone;
+    // The file and its removal on an interrupt come into being together.
+    sys::HoldInterrupts();
+    const FileHandle file = sys::CreateNewFile(folder_, name, finalName_, why);
+    if (file != kInvalidHandle) {
+      handle_ = file;
+      name_ = name;
+      const bool failed = InjectFault("create");
+      sys::RemoveOnInterrupt(folder_, name_);
+      sys::ReleaseInterrupts();
+      if (failed) Discard();
+      return !failed;
+    }
+    sys::ReleaseInterrupts();
+    if (why == sys::CreateFailure::kNameTooLong && !shortName) {
+      shortName = true;
+    } else if (why == sys::CreateFailure::kNameTaken) {
+      ++attempt;
+    } else {
+      break;
+    }
+  }
+  Discard();
   return false;
 }
 
@@ -174,22 +202,38 @@ bool TempFile::Keep() {
   // Only a closed output is known to hold what was written to it.
   const bool closed = CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  if (!closed || InjectFault("move") || !sys::MoveReplacing(name_, finalName_)) {
+  if (!closed) {
     Discard();
     return false;
   }
-  sys::RemoveOnInterrupt("");
+  // Past the move the run has succeeded, and an interrupt must not make it
+  // look failed: it waits from here, and after a move it is never let
+  // through. After a failed move it takes effect once the file is gone.
+  sys::HoldInterrupts();
+  if (InjectFault("move") || !sys::MoveReplacing(folder_, name_, finalName_)) {
+    Discard();
+    sys::ReleaseInterrupts();
+    return false;
+  }
+  sys::RemoveOnInterrupt(folder_, "");
   name_.clear();
+  sys::CloseFolder(folder_);
   return true;
 }
 
 void TempFile::Discard() {
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  if (name_.empty()) return;
-  sys::RemoveFile(name_);
-  sys::RemoveOnInterrupt("");
-  name_.clear();
+  if (!name_.empty()) {
+    // Removed first, unregistered after: no moment when the file is there
+    // and an interrupt would leave it.
+    sys::RemoveFile(folder_, name_);
+    sys::HoldInterrupts();
+    sys::RemoveOnInterrupt(folder_, "");
+    sys::ReleaseInterrupts();
+    name_.clear();
+  }
+  sys::CloseFolder(folder_);
 }
 
 }  // namespace platform

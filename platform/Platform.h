@@ -21,10 +21,18 @@ namespace platform {
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kInvalidHandle = -1;
 
+// A folder held open, and its name as the prefix of the names in it ("" for
+// the current folder).
+struct Folder {
+  FileHandle handle = kInvalidHandle;
+  std::string path;
+};
+
 // Records the arguments handed to main (ignored where the platform passes a
 // single command line) and makes the process ready: a broken pipe or a file
-// size limit then gives a failed transfer instead of killing the process, and
-// an interrupt removes the temporary output before the process ends.
+// size limit then gives a failed transfer instead of killing the process,
+// and an interrupt removes the temporary output before the process ends. An
+// interrupt that was ignored when the process started stays ignored.
 void StartProcess(int argc, char** argv);
 
 // Opens an existing regular file for reading; other openers may go on reading
@@ -32,17 +40,14 @@ void StartProcess(int argc, char** argv);
 // kInvalidHandle.
 FileHandle OpenInputFile(const std::string& name);
 
-// Tells whether `name` may become the output: false when it is a directory,
-// a file this user may not write, or the very file open as `input` (through
-// any path, hard link or symbolic link). A name that does not exist yet is
-// fine. Touches nothing.
-bool OutputNameUsable(const std::string& name, FileHandle input);
-
 // An output written under a temporary name beside its final name and moved
 // there only when complete, so that nobody ever sees half a file under the
 // final name and an earlier file of that name stays as it was until then.
-// While it exists, an interrupt (Ctrl+C, a termination signal, a closed
-// console window) removes it.
+// The folder is held open from the start, so that the output lands in the
+// folder the name led to when the run began, and the temporary file leaves
+// with the run, even if the folder is renamed meanwhile. While the temporary
+// file exists, an interrupt (Ctrl+C, a termination signal, a closed console
+// window) removes it.
 class TempFile {
  public:
   TempFile() = default;
@@ -50,24 +55,31 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Creates the file, new and empty, exclusively and without following
-  // links, in the directory of `finalName`. False when it cannot be created
-  // there (the directory is not writable, for one).
-  bool Create(const std::string& finalName);
+  // Creates the temporary file, new and empty, exclusively and without
+  // following links, beside `finalName`. False when `finalName` may not be
+  // replaced (a directory, a file this user may not write, or the very file
+  // open as `input`, through any path or link) or nothing can be created
+  // there. An earlier file of the final name lends the new one its
+  // permissions (and, where the process may, its owner and group) from the
+  // start, so that the samples are never more open than it was.
+  bool Create(const std::string& finalName, FileHandle input);
 
   FileHandle handle() const { return handle_; }
 
   // Closes the file and moves it over the final name in one step. False,
   // with the file removed, when the close reports lost data or the move
-  // fails.
+  // fails. From just before the move, an interrupt waits: after a move it
+  // is never let through, so the process must end as a success; after a
+  // failed move it takes effect once the file is removed.
   bool Keep();
 
   // Closes and removes the file; nothing when there is none.
   void Discard();
 
  private:
-  std::string finalName_;
-  std::string name_;
+  Folder folder_;
+  std::string finalName_;  // in the folder
+  std::string name_;       // in the folder; "" when there is no file
   FileHandle handle_ = kInvalidHandle;
 };
 
@@ -82,12 +94,12 @@ std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count);
 // on failure.
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count);
 
-// Moves the position `count` bytes forward (possibly past the end of the
-// file). Returns false on failure.
-bool SkipForward(FileHandle file, std::uint64_t count);
+// Moves the position to `offset` from the start (possibly past the end of
+// the file). Returns false on failure.
+bool SeekTo(FileHandle file, std::uint64_t offset);
 
-// Bytes from the current position to the end of the file, or -1 on failure.
-std::int64_t RemainingBytes(FileHandle file);
+// The size of the file in bytes, or -1 on failure.
+std::int64_t FileSize(FileHandle file);
 
 // Closes a file. False when the platform reports that data written to it may
 // be lost.

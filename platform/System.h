@@ -22,7 +22,8 @@ namespace platform::sys {
 // Runs first: a broken pipe or a file size limit then gives a failed
 // transfer instead of killing the process, standard input, output and error
 // are open, and an interrupt removes the file that RemoveOnInterrupt names
-// before the process ends as interrupted.
+// before the process ends as interrupted. An interrupt that was ignored when
+// the process started stays ignored.
 void PrepareProcess();
 
 // The words of the command line as this system hands them over, the
@@ -57,17 +58,6 @@ const char* LineEnd();
 // kInvalidHandle.
 FileHandle OpenRegularFile(const std::string& name);
 
-// Whether `name` may be replaced by the output: true when nothing is there;
-// false when it is a directory, a file this user may not write, or the very
-// file open as `input`. Windows: retried for up to a second while someone
-// else holds the file.
-bool MayReplace(const std::string& name, FileHandle input);
-
-// Creates `name` new and empty for writing, exclusively and without
-// following a link. On failure returns kInvalidHandle and sets `nameTaken`
-// when only the name was in the way. POSIX: retried after a signal.
-FileHandle CreateNewFile(const std::string& name, bool& nameTaken);
-
 // One read of up to `count` bytes: the bytes read (0 at the end of the
 // file), or -1 on failure. POSIX: retried after a signal.
 std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count);
@@ -76,32 +66,67 @@ std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count);
 // POSIX: retried after a signal.
 std::int64_t WriteOnce(FileHandle file, const void* buffer, std::uint32_t count);
 
-// Moves the position `count` bytes on, past the end if need be.
-bool SeekForward(FileHandle file, std::uint64_t count);
+// Moves the position to `offset` from the start, past the end if need be.
+bool SeekTo(FileHandle file, std::uint64_t offset);
 
-// The current position and the size of the file, or -1 on failure.
-std::int64_t Position(FileHandle file);
+// The size of the file, or -1 on failure.
 std::int64_t FileSize(FileHandle file);
 
 // Closes the file. False when the system reports that written data may be
 // lost.
 bool Close(FileHandle file);
 
+// --- The output's folder, and files in it by their names there
+
+// The length of the folder part of `name`, up to and including its last
+// separator; 0 when the name has none.
+std::size_t FolderPartLength(const std::string& name);
+
+// Opens the folder `path` (the folder part of a name; "" for the current
+// folder) and holds it until CloseFolder. False when it cannot be opened.
+bool OpenFolder(const std::string& path, Folder& folder);
+void CloseFolder(Folder& folder);
+
+// Whether `name` may be replaced by the output: true when nothing is there;
+// false when it is a directory, a file this user may not write, or the very
+// file open as `input`. Windows: retried for up to a second while someone
+// else holds the file.
+bool MayReplace(const Folder& folder, const std::string& name, FileHandle input);
+
+enum class CreateFailure { kNone, kNameTaken, kNameTooLong, kOther };
+
+// Creates `name` new and empty for writing, exclusively and without
+// following a link. When a file `like` exists, the new file takes its
+// permissions (and, where the process may, its owner and group) before
+// anything is written to it. On failure returns kInvalidHandle and says why:
+// the name is taken, or too long for the system. POSIX: retried after a
+// signal.
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
+                         CreateFailure& why);
+
 // Moves `from` over `to` in one step, replacing a file named `to`. Windows:
 // retried for up to a second while someone else holds either file.
-bool MoveReplacing(const std::string& from, const std::string& to);
+bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to);
 
 // Removes a file; failures are ignored.
-void RemoveFile(const std::string& name);
+void RemoveFile(const Folder& folder, const std::string& name);
 
 // --- Interrupts
 
-// Names the file that an interrupt removes from now on; "" for none. The
-// name is copied, so that an interrupt at any moment finds it whole.
-void RemoveOnInterrupt(const std::string& name);
+// While held, an interrupt waits; ReleaseInterrupts lets one that came
+// meanwhile take effect before it returns, and then it does not return.
+// Holds nest. An interrupt handler never runs in the middle of a held
+// stretch, so what the stretch changes is whole when it runs.
+void HoldInterrupts();
+void ReleaseInterrupts();
+
+// Names the file in `folder` that an interrupt removes from now on; "" for
+// none. The name is copied; call it while interrupts are held.
+void RemoveOnInterrupt(const Folder& folder, const std::string& name);
 
 // For the fault seam of the tests: interrupts this process as a user's
-// Ctrl+C would. Returns false when the system could not deliver it.
+// Ctrl+C would. Returns when the interrupt waits because interrupts are held
+// or is ignored, and false when the system could not deliver it at all.
 bool RaiseInterrupt();
 
 }  // namespace platform::sys

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -31,15 +30,36 @@ int Fd(FileHandle file) {
   return static_cast<int>(file);
 }
 
-// The file that an interrupt removes. A signal handler reads it, so it is a
-// fixed array guarded by a lock-free flag rather than a std::string.
-char g_removeOnInterrupt[4096];
-std::atomic<bool> g_removeSet{false};
+// The signals that interrupt a run: Ctrl+C, kill, a closed terminal.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+sigset_t g_interrupts;  // the same as a set
+sigset_t g_maskBeforeHold;
+int g_holdDepth = 0;
 
+// The file that an interrupt removes: its folder and its name there. The
+// handler reads them; they change only while interrupts are held, so the
+// handler always finds them whole.
+int g_removeFolder = AT_FDCWD;
+char g_removeName[4096];
+volatile sig_atomic_t g_removeSet = 0;
+
+// Runs with every interrupt signal blocked (sa_mask), so a second signal
+// cannot cut in before the file is gone; then ends the process as the
+// signal would have.
 void RemoveAndDie(int signalNumber) {
-  if (g_removeSet.exchange(false)) unlink(g_removeOnInterrupt);
-  std::signal(signalNumber, SIG_DFL);
-  std::raise(signalNumber);
+  if (g_removeSet) unlinkat(g_removeFolder, g_removeName, 0);
+  g_removeSet = 0;
+  signal(signalNumber, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signalNumber);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signalNumber);
+}
+
+// A name relative to the folder: "." for the folder itself.
+const char* InFolder(const std::string& name) {
+  return name.empty() ? "." : name.c_str();
 }
 
 }  // namespace
@@ -50,7 +70,18 @@ void PrepareProcess() {
   // unfinished file is removed rather than left behind.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, RemoveAndDie);
+  // A signal that the caller ignores (nohup, a shell's background job) stays
+  // ignored: the run is not to be stopped by it.
+  sigemptyset(&g_interrupts);
+  for (int sig : kInterrupts) sigaddset(&g_interrupts, sig);
+  for (int sig : kInterrupts) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action = {};
+    action.sa_handler = RemoveAndDie;
+    action.sa_mask = g_interrupts;
+    sigaction(sig, &action, nullptr);
+  }
   // Started with standard input, output or error closed, the files opened
   // later would take their numbers, and a message could land in the output.
   for (int fd = 0; fd <= 2; ++fd) {
@@ -114,25 +145,6 @@ FileHandle OpenRegularFile(const std::string& name) {
   return fd;
 }
 
-bool MayReplace(const std::string& name, FileHandle input) {
-  struct stat out;
-  if (stat(name.c_str(), &out) != 0) return errno == ENOENT;
-  struct stat in;
-  if (fstat(Fd(input), &in) != 0) return false;
-  if (S_ISDIR(out.st_mode)) return false;
-  if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return false;
-  return faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0;
-}
-
-FileHandle CreateNewFile(const std::string& name, bool& nameTaken) {
-  // 0666: the finished file gets the permissions of any new file (umask).
-  const int fd = RetryAfterSignal([&] {
-    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  });
-  nameTaken = fd < 0 && errno == EEXIST;
-  return fd < 0 ? kInvalidHandle : fd;
-}
-
 std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
   return RetryAfterSignal([&] { return read(Fd(file), buffer, count); });
 }
@@ -141,12 +153,8 @@ std::int64_t WriteOnce(FileHandle file, const void* buffer, std::uint32_t count)
   return RetryAfterSignal([&] { return write(Fd(file), buffer, count); });
 }
 
-bool SeekForward(FileHandle file, std::uint64_t count) {
-  return lseek(Fd(file), static_cast<off_t>(count), SEEK_CUR) >= 0;
-}
-
-std::int64_t Position(FileHandle file) {
-  return lseek(Fd(file), 0, SEEK_CUR);
+bool SeekTo(FileHandle file, std::uint64_t offset) {
+  return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 std::int64_t FileSize(FileHandle file) {
@@ -158,24 +166,102 @@ bool Close(FileHandle file) {
   return close(Fd(file)) == 0;
 }
 
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+std::size_t FolderPartLength(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
 }
 
-void RemoveFile(const std::string& name) {
-  unlink(name.c_str());
+bool OpenFolder(const std::string& path, Folder& folder) {
+  // Opened for the *at calls only: a folder that this user may write and
+  // enter but not list is a folder like any other.
+#ifdef O_PATH
+  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  const int fd = RetryAfterSignal([&] { return open(path.empty() ? "." : path.c_str(), flags); });
+  if (fd < 0) return false;
+  folder.handle = fd;
+  folder.path = path;
+  return true;
 }
 
-void RemoveOnInterrupt(const std::string& name) {
-  g_removeSet.store(false);
-  if (name.empty() || name.size() >= sizeof g_removeOnInterrupt) return;
-  std::memcpy(g_removeOnInterrupt, name.c_str(), name.size() + 1);
-  g_removeSet.store(true);
+void CloseFolder(Folder& folder) {
+  if (folder.handle != kInvalidHandle) close(Fd(folder.handle));
+  folder.handle = kInvalidHandle;
+}
+
+bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {
+  const int dir = Fd(folder.handle);
+  struct stat out;
+  if (fstatat(dir, InFolder(name), &out, 0) != 0) return errno == ENOENT;
+  struct stat in;
+  if (fstat(Fd(input), &in) != 0) return false;
+  if (S_ISDIR(out.st_mode)) return false;
+  if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return false;
+  return faccessat(dir, InFolder(name), W_OK, AT_EACCESS) == 0;
+}
+
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
+                         CreateFailure& why) {
+  const int dir = Fd(folder.handle);
+  // A new output gets the permissions of any new file (0666 less the umask);
+  // one that replaces an earlier file, that file's.
+  struct stat earlier;
+  const bool replacing = fstatat(dir, InFolder(like), &earlier, 0) == 0 && S_ISREG(earlier.st_mode);
+  const mode_t mode = replacing ? (earlier.st_mode & 0777) : 0666;
+  const int fd = RetryAfterSignal([&] {
+    return openat(dir, InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  });
+  if (fd < 0) {
+    why = errno == EEXIST         ? CreateFailure::kNameTaken
+          : errno == ENAMETOOLONG ? CreateFailure::kNameTooLong
+                                  : CreateFailure::kOther;
+    return kInvalidHandle;
+  }
+  if (replacing) {
+    // The owner can be given away only by root, the group by a member of
+    // it; what the process may not keep stays its own. The mode comes last,
+    // as a change of owner may clear some of its bits.
+    if (fchown(fd, earlier.st_uid, earlier.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), earlier.st_gid);
+    }
+    fchmod(fd, mode);
+  }
+  why = CreateFailure::kNone;
+  return fd;
+}
+
+bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
+  const int dir = Fd(folder.handle);
+  return renameat(dir, InFolder(from), dir, InFolder(to)) == 0;
+}
+
+void RemoveFile(const Folder& folder, const std::string& name) {
+  unlinkat(Fd(folder.handle), InFolder(name), 0);
+}
+
+void HoldInterrupts() {
+  if (g_holdDepth++ == 0) sigprocmask(SIG_BLOCK, &g_interrupts, &g_maskBeforeHold);
+}
+
+void ReleaseInterrupts() {
+  // A signal that came meanwhile is delivered before sigprocmask returns.
+  if (--g_holdDepth == 0) sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
+}
+
+void RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+  g_removeSet = 0;
+  if (name.empty() || name.size() >= sizeof g_removeName) return;
+  std::memcpy(g_removeName, name.c_str(), name.size() + 1);
+  g_removeFolder = Fd(folder.handle);
+  g_removeSet = 1;
 }
 
 #ifdef BRONTA_FAULT_INJECTION
 bool RaiseInterrupt() {
-  return std::raise(SIGINT) == 0;
+  // Delivered at once, unless interrupts are held or the signal is ignored.
+  return raise(SIGINT) == 0;
 }
 #endif
 

@@ -51,19 +51,35 @@ bool SameFile(const std::string& name, HANDLE file) {
   return same;
 }
 
-// The file that an interrupt removes. The console handler reads it on a
-// thread of its own, so it is a fixed array guarded by a lock-free flag.
-char g_removeOnInterrupt[MAX_PATH + 64];
-volatile LONG g_removeSet = 0;
+// The console handler runs on a thread of its own, at any moment. It and
+// the main thread agree through one lock: the main thread holds it while it
+// creates the temporary file and names it here, and from just before the
+// final move to the end (HoldInterrupts), so the handler never misses a file
+// that exists and never reports an interrupted run for an output already in
+// place.
+CRITICAL_SECTION g_guard;
+int g_holdDepth = 0;              // the main thread's holds
+volatile LONG g_interrupted = 0;  // the handler has begun
+char g_removeName[MAX_PATH + 64];
+bool g_removeSet = false;
 
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
 // temporary output goes and the process ends with the status that Windows
 // gives an interrupted program, so that a script sees that the run failed.
-// Runs on a thread of its own while the conversion may still be writing; the
-// file is created shareable for deletion, so it goes as the process ends.
+// The file is created shareable for deletion, so it can go while the main
+// thread still has it open. A process started with Ctrl+C ignored (start /b,
+// a new process group) never gets here for Ctrl+C: Windows calls no handler
+// then, so the signal stays ignored as it was.
 BOOL WINAPI RemoveAndEnd(DWORD) {
-  if (InterlockedExchange(&g_removeSet, 0)) DeleteFileA(g_removeOnInterrupt);
+  InterlockedExchange(&g_interrupted, 1);
+  EnterCriticalSection(&g_guard);  // never left: the process ends here
+  if (g_removeSet) DeleteFileA(g_removeName);
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+// A name in the folder: "." for the folder itself.
+std::string InFolder(const Folder& folder, const std::string& name) {
+  return folder.path + (name.empty() ? "." : name);
 }
 
 }  // namespace
@@ -71,6 +87,7 @@ BOOL WINAPI RemoveAndEnd(DWORD) {
 void PrepareProcess() {
   // A missing floppy or CD must fail the open, not stop the run with a dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  InitializeCriticalSection(&g_guard);
   SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
 }
 
@@ -119,33 +136,6 @@ FileHandle OpenRegularFile(const std::string& name) {
   return FromHandle(file);
 }
 
-bool MayReplace(const std::string& name, FileHandle input) {
-  if (SameFile(name, ToHandle(input))) return false;
-  // An exclusive open of an existing output fails when it is a directory, a
-  // read-only file, or open in another program; another run that finishes
-  // the same output holds it only for a moment.
-  const DWORD error = RetryWhileBusy(
-      [&] {
-        HANDLE probe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) return GetLastError();
-        CloseHandle(probe);
-        return DWORD{ERROR_SUCCESS};
-      },
-      ERROR_SHARING_VIOLATION);
-  return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
-}
-
-FileHandle CreateNewFile(const std::string& name, bool& nameTaken) {
-  // Shared for deletion only, so that an interrupt can remove the file while
-  // it is still open; CREATE_NEW never opens what is already there, a link
-  // included.
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  nameTaken = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
-  return FromHandle(file);
-}
-
 std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
   DWORD got = 0;
   return ReadFile(ToHandle(file), buffer, count, &got, nullptr) ? std::int64_t{got} : -1;
@@ -156,16 +146,10 @@ std::int64_t WriteOnce(FileHandle file, const void* buffer, std::uint32_t count)
   return WriteFile(ToHandle(file), buffer, count, &put, nullptr) ? std::int64_t{put} : -1;
 }
 
-bool SeekForward(FileHandle file, std::uint64_t count) {
+bool SeekTo(FileHandle file, std::uint64_t offset) {
   LARGE_INTEGER distance;
-  distance.QuadPart = static_cast<LONGLONG>(count);
-  return SetFilePointerEx(ToHandle(file), distance, nullptr, FILE_CURRENT) != 0;
-}
-
-std::int64_t Position(FileHandle file) {
-  LARGE_INTEGER zero, position;
-  zero.QuadPart = 0;
-  return SetFilePointerEx(ToHandle(file), zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(ToHandle(file), distance, nullptr, FILE_BEGIN) != 0;
 }
 
 std::int64_t FileSize(FileHandle file) {
@@ -177,12 +161,102 @@ bool Close(FileHandle file) {
   return CloseHandle(ToHandle(file)) != 0;
 }
 
-bool MoveReplacing(const std::string& from, const std::string& to) {
+std::size_t FolderPartLength(const std::string& name) {
+  // Read forwards, a character at a time: the second byte of a double-byte
+  // character may be 5C, a backslash on its own.
+  std::size_t part = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
+      ++i;
+    } else if (c == '\\' || c == '/' || c == ':') {
+      part = i + 1;
+    }
+  }
+  return part;
+}
+
+bool OpenFolder(const std::string& path, Folder& folder) {
+  // Held without sharing for deletion, the folder cannot be renamed or
+  // removed while the run writes into it: renaming a folder asks for delete
+  // access to it, and this handle refuses that. (Without it, Wine lets
+  // another program rename the folder under a run, whose temporary file is
+  // then left behind.) A folder that cannot be held, one this user may not
+  // list, is used by its name alone.
+  folder.path = path;
+  folder.handle = FromHandle(CreateFileA(InFolder(folder, "").c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (folder.handle != kInvalidHandle) return true;
+  const DWORD attributes = GetFileAttributesA(InFolder(folder, "").c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CloseFolder(Folder& folder) {
+  if (folder.handle != kInvalidHandle) CloseHandle(ToHandle(folder.handle));
+  folder.handle = kInvalidHandle;
+}
+
+bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {
+  const std::string path = InFolder(folder, name);
+  if (SameFile(path, ToHandle(input))) return false;
+  // An exclusive open of an existing output fails when it is a directory, a
+  // read-only file, or open in another program; another run that finishes
+  // the same output holds it only for a moment.
+  const DWORD error = RetryWhileBusy(
+      [&] {
+        HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return GetLastError();
+        CloseHandle(probe);
+        return DWORD{ERROR_SUCCESS};
+      },
+      ERROR_SHARING_VIOLATION);
+  return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
+}
+
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string&,
+                         CreateFailure& why) {
+  // Shared for deletion only, so that an interrupt can remove the file while
+  // it is still open; CREATE_NEW never opens what is already there, a link
+  // included.
+  HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    why = CreateFailure::kNone;
+    return FromHandle(file);
+  }
+  // A name past MAX_PATH fails in the ANSI call itself; Windows reports
+  // some of those as a path not found.
+  switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+      why = CreateFailure::kNameTaken;
+      break;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      why = CreateFailure::kNameTooLong;
+      break;
+    default:
+      why = CreateFailure::kOther;
+  }
+  return kInvalidHandle;
+}
+
+bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
+  const std::string source = InFolder(folder, from);
+  const std::string target = InFolder(folder, to);
+  // MoveFileEx replaces in one step, and a failure leaves the earlier file
+  // as it was. ReplaceFile would keep the earlier file's attributes and
+  // security, but without a backup name one of its failures leaves the
+  // earlier file gone; and under Wine 8 it refuses relative names
+  // (ERROR_DIRECTORY) and, given full ones, keeps no attribute either. So
+  // the new output gets the security of any new file in its folder.
   // Replacing a file that someone has open, even for a moment, is refused
   // with access denied.
   const DWORD error = RetryWhileBusy(
       [&] {
-        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
+        return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)
                    ? DWORD{ERROR_SUCCESS}
                    : GetLastError();
       },
@@ -190,23 +264,35 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
   return error == ERROR_SUCCESS;
 }
 
-void RemoveFile(const std::string& name) {
-  DeleteFileA(name.c_str());
+void RemoveFile(const Folder& folder, const std::string& name) {
+  DeleteFileA(InFolder(folder, name).c_str());
 }
 
-void RemoveOnInterrupt(const std::string& name) {
-  InterlockedExchange(&g_removeSet, 0);
-  if (name.empty() || name.size() >= sizeof g_removeOnInterrupt) return;
-  std::memcpy(g_removeOnInterrupt, name.c_str(), name.size() + 1);
-  InterlockedExchange(&g_removeSet, 1);
+void HoldInterrupts() {
+  EnterCriticalSection(&g_guard);
+  ++g_holdDepth;
+}
+
+void ReleaseInterrupts() {
+  const bool last = --g_holdDepth == 0;
+  LeaveCriticalSection(&g_guard);
+  // An interrupt that came meanwhile ends the process on the handler's
+  // thread, now that it may; this thread waits for that rather than run on.
+  if (last && g_interrupted) Sleep(INFINITE);
+}
+
+void RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+  const std::string path = InFolder(folder, name);
+  g_removeSet = !name.empty() && path.size() < sizeof g_removeName;
+  if (g_removeSet) std::memcpy(g_removeName, path.c_str(), path.size() + 1);
 }
 
 #ifdef BRONTA_FAULT_INJECTION
 bool RaiseInterrupt() {
   // The event reaches every process on this console, this one on a thread
-  // of its own; the handler then ends the process. Where the console cannot
-  // take the event (Wine's, without a terminal), the process takes a console
-  // of its own, keeping its redirected standard handles.
+  // of its own. Where the console cannot take the event (Wine's, without a
+  // terminal), the process takes a console of its own, keeping its
+  // redirected standard handles.
   if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
     const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     HANDLE kept[3];
@@ -217,7 +303,10 @@ bool RaiseInterrupt() {
     SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C may have been switched off
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return false;
   }
-  Sleep(10000);
+  // As with a signal: the handler ends the process at once, unless
+  // interrupts are held, when it waits for them and this thread goes on.
+  for (int waited = 0; !g_interrupted && waited < 10000; waited += 10) Sleep(10);
+  if (g_holdDepth == 0) Sleep(10000);
   return true;
 }
 #endif

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "support/Files.h"
@@ -148,15 +149,73 @@ TEST_F(EndToEnd, RefusesInputsAndOutputsItCannotUse) {
   }
 }
 
-TEST_F(EndToEnd, TheOutputGetsTheUsualPermissions) {
+// A new output gets the permissions of any new file; one that replaces an
+// earlier output gets that file's, and as root its owner and group too.
+TEST_F(EndToEnd, TheOutputTakesTheEarlierOutputsPermissions) {
   if (UnderWine()) GTEST_SKIP() << "Windows files have no POSIX permission bits";
-  Put("voice.wav", CanonicalWav(8000, "abcd"));
   const mode_t mask = umask(0);
   umask(mask);
-  ASSERT_EQ(Convert({"voice.wav"}).status, 0);
-  struct stat st;
-  ASSERT_EQ(stat((dir_ / "voice.wss").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  const bool root = geteuid() == 0;
+  struct {
+    const char* what;
+    int earlierMode;  // -1: no earlier output
+    bool earlierOfNobody;
+    mode_t mode;
+  } const cases[] = {
+      {"no earlier output", -1, false, 0666 & ~mask},
+      {"earlier output 0600", 0600, false, 0600},
+      {"earlier output 0640", 0640, false, 0640},
+      {"earlier output 0604 of nobody", 0604, true, 0604},
+  };
+  Put("voice.wav", CanonicalWav(8000, "abcd"));
+  for (const auto& c : cases) {
+    if (c.earlierOfNobody && !root) continue;  // only root may give a file away
+    SCOPED_TRACE(c.what);
+    fs::remove(dir_ / "voice.wss");
+    if (c.earlierMode >= 0) {
+      Put("voice.wss", "earlier output");
+      ASSERT_EQ(chmod((dir_ / "voice.wss").c_str(), static_cast<mode_t>(c.earlierMode)), 0);
+      if (c.earlierOfNobody) {
+        ASSERT_EQ(chown((dir_ / "voice.wss").c_str(), 65534, 65534), 0);
+      }
+    }
+    ASSERT_EQ(Convert({"voice.wav"}).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir_ / "voice.wss").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.mode);
+    EXPECT_EQ(st.st_uid, c.earlierOfNobody ? 65534u : geteuid());
+    EXPECT_EQ(st.st_gid, c.earlierOfNobody ? 65534u : getegid());
+    EXPECT_EQ(Get("voice.wss"), Wss(8000, "abcd", 4));
+  }
+}
+
+// An output whose name is as long as the system allows can be written: its
+// temporary file beside it then takes a shorter name. Natively that is the
+// longest name of a file; under Wine, the longest path that the ANSI calls
+// take (MAX_PATH, 260 with the final 0), given in full.
+TEST_F(EndToEnd, WritesAnOutputNameAtTheSystemsLimit) {
+  std::string input, argument;
+  if (UnderWine()) {
+    std::string folder = "Z:" + dir_.path().string() + "/";
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    ASSERT_LT(folder.size() + 5, 259u) << "TMPDIR is too deep for a MAX_PATH name";
+    input = std::string(259 - folder.size() - 4, 'n') + ".wav";
+    argument = folder + input;
+  } else {
+    input = std::string(251, 'n') + ".wav";  // 255 bytes, the longest name on Linux
+    argument = input;
+  }
+  const std::string output = input.substr(0, input.size() - 4) + ".wss";
+  Put(input, CanonicalWav(8000, "abcd"));
+  for (bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "replacing an earlier output" : "a new output");
+    if (earlier) Put(output, "earlier output");
+    const RunResult result = Convert({argument});
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(Get(output), Wss(8000, "abcd", 4));
+    EXPECT_EQ(dir_.Names(), (std::vector<std::string>{input, output}));
+  }
 }
 
 TEST_F(EndToEnd, CopiesADataChunkLargerThan2GiB) {

@@ -41,6 +41,9 @@ std::string TempCapture() {
                        static_cast<rlim_t>(options.fileSizeLimit)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
+  if (options.ignoreInterrupts) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_IGN);
+  }
   if (options.unprivileged && geteuid() == 0) {
     if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
   }

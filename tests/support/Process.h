@@ -12,6 +12,7 @@ struct RunOptions {
   std::vector<std::string> environment;  // extra NAME=value entries
   long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, -1 for none
   bool unprivileged = false;             // drop to user and group "nobody" when root
+  bool ignoreInterrupts = false;         // start with SIGINT, SIGTERM and SIGHUP ignored
 };
 
 struct RunResult {

@@ -19,8 +19,11 @@ struct HeadCase {
   int code;
   std::uint32_t rate = 0;
   std::uint64_t dataSize = 0;
-  std::uint64_t dataStart = 0;  // where the samples start
+  std::uint64_t dataStart = 0;    // where the samples start
+  std::uint64_t unheldBytes = 0;  // more bytes after those of `file`, as in a huge file
 };
+
+constexpr std::uint64_t k5GiB = std::uint64_t{5} << 30;
 
 std::vector<HeadCase> Cases() {
   const Bytes fmt = Chunk("fmt ", PcmFormat(22050));
@@ -45,6 +48,13 @@ std::vector<HeadCase> Cases() {
       {"streamed size 0xFFFFFFFF", Riff(fmt) + ChunkHead("data", 0xFFFFFFFF) + Pattern(7), errNone,
        22050, 7, 44},
       {"empty data", Riff(fmt) + ChunkHead("data", 0), errNone, 22050, 0, 44},
+      {"streamed size with 5 GiB behind it", Riff(fmt) + ChunkHead("data", 0xFFFFFFFF), errNone,
+       22050, k5GiB, 44, k5GiB},
+      {"announced size with 5 GiB behind it", Riff(fmt) + ChunkHead("data", 1000), errNone, 22050,
+       1000, 44, k5GiB},
+      {"chunks across several buffers",
+       Riff(Chunk("LIST", Pattern(20001)) + Chunk("junk", Pattern(8150)) + fmt + data), errNone,
+       22050, 100, 12 + 8 + 20002 + 8 + 8150 + 24 + 8},
       {"empty file", "", errBadWav},
       {"11 bytes", Bytes("RIFF\0\0\0\0WAV", 11), errBadWav},
       {"riff in lower case", "riff" + Le32(4) + "WAVE" + fmt + data, errBadWav},
@@ -71,7 +81,7 @@ std::vector<HeadCase> Cases() {
 
 TEST(ReadWavHead, WalksTheChunksToTheSamples) {
   for (const auto& c : Cases()) {
-    MemorySource source(c.file);
+    MemorySource source(c.file, 0, c.unheldBytes);
     bronta::WavHead head;
     ASSERT_EQ(bronta::ReadWavHead(source, head), c.code) << c.what;
     if (c.code != errNone) continue;
@@ -81,18 +91,31 @@ TEST(ReadWavHead, WalksTheChunksToTheSamples) {
   }
 }
 
-TEST(ReadWavHead, AFailedReadAnywhereIsAReadError) {
+// Every call of the source, whichever it is, can fail: the read of the
+// head, the seek over a long chunk, the size, the seek back to the samples.
+TEST(ReadWavHead, AFailedCallAnywhereIsAReadError) {
   const Bytes file =
-      Riff(Chunk("LIST", "x") + Chunk("fmt ", PcmFormat(8000)) + Chunk("data", "ab"));
-  // Reads: RIFF head, form type, LIST head, fmt head, format block, data head.
-  for (int failing = 1; failing <= 6; ++failing) {
+      Riff(Chunk("LIST", Pattern(30000)) + Chunk("fmt ", PcmFormat(8000)) + Chunk("data", "abcd"));
+  MemorySource clean(file);
+  bronta::WavHead head;
+  ASSERT_EQ(bronta::ReadWavHead(clean, head), errNone);
+  ASSERT_GE(clean.calls(), 4);
+  for (int failing = 1; failing <= clean.calls(); ++failing) {
     MemorySource source(file, failing);
-    bronta::WavHead head;
     EXPECT_EQ(bronta::ReadWavHead(source, head), errReadInput) << failing;
   }
-  MemorySource source(file, 7);
+}
+
+// A head of many small chunks costs a read per buffer, not calls per chunk.
+TEST(ReadWavHead, ManySmallChunksCostFewReads) {
+  Bytes chunks;
+  for (int i = 0; i < 10000; ++i) chunks += ChunkHead("junk", 0);
+  const Bytes file = Riff(chunks + Chunk("fmt ", PcmFormat(8000)) + Chunk("data", "abcd"));
+  MemorySource source(file);
   bronta::WavHead head;
-  EXPECT_EQ(bronta::ReadWavHead(source, head), errNone);
+  ASSERT_EQ(bronta::ReadWavHead(source, head), errNone);
+  EXPECT_EQ(head.dataSize, 4u);
+  EXPECT_LE(source.reads(), static_cast<int>(file.size() / 8192) + 2);
 }
 
 }  // namespace
