@@ -3,7 +3,8 @@
 #   build  the compiler, CMake and Ninja: enough to build bronta
 #   test   all that the tests need besides: GoogleTest, clang's sanitizer
 #          and fuzzer runtimes, the mingw-w64 cross compilers (win32 thread
-#          model), Wine (32- and 64-bit) and the Japanese locales
+#          model), Wine (32- and 64-bit), and the Western and Japanese
+#          locales
 #   bench  the benchmark's tools: hyperfine, GNU time, sox, python3
 # Needs root (or sudo) only when something is missing.
 #   install-deps.sh [build|test|bench]   (default: test)
@@ -41,6 +42,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if [ "$scope" = test ]; then
+  # Code page 1252 for the names outside the code page: Wine takes it from a
+  # Western locale.
+  if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
+    as_root localedef -i en_US -f UTF-8 en_US.UTF-8
+  fi
   # Code page 932 for the double-byte name tests: Wine takes it from a ja_JP
   # locale, the native program from a Shift_JIS one.
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then

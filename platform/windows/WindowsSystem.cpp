@@ -92,7 +92,23 @@ void PrepareProcess() {
 }
 
 std::vector<std::string> CommandLineWords(int, char**) {
-  return SplitCommandLine(GetCommandLineA());
+  // The command line comes as UTF-16 and is taken in the ANSI code page,
+  // where file names are taken too. GetCommandLineA would convert it with
+  // "best fit", turning characters that the code page lacks into others it
+  // has (fullwidth letters into ASCII ones, a fullwidth solidus into "/"),
+  // and so name another file. Without best fit such a character becomes
+  // "?", which no file name may hold, and the open fails. Where the code
+  // page is UTF-8 (the manifest's activeCodePage), nothing is lost; that
+  // conversion takes neither flags nor a default character.
+  const wchar_t* wide = GetCommandLineW();
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* unmappable = utf8 ? nullptr : "?";
+  const int bytes = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, unmappable, nullptr);
+  if (bytes <= 0) return {};
+  std::string line(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide, -1, line.data(), bytes, unmappable, nullptr);
+  return SplitCommandLine(line);
 }
 
 LeadByteSet CodePageLeadBytes() {

@@ -350,6 +350,59 @@ TEST_F(EndToEnd, TakesTheCommandLineAsAShellPassesIt) {
   EXPECT_EQ(dir_.Names().size(), 4u);
 }
 
+// Windows takes file names in its ANSI code page. A name in a script that
+// the code page lacks, with the manifest's UTF-8 code page (Windows 10
+// version 1903 and later; Wine), is taken whole; without it (bronta_faulty
+// carries no manifest, as an older Windows reads none), it is refused, and a
+// look-alike in the code page (fullwidth letters read as ASCII ones, a
+// fullwidth solidus as "/") is never converted in its place. Under Wine in a
+// Western locale: code page 1252.
+TEST_F(EndToEnd, NamesOutsideTheCodePage) {
+  const char* codePage = std::getenv("BRONTA_CODE_PAGE");
+  if (!UnderWine() || !codePage || std::string(codePage) != "1252") {
+    GTEST_SKIP() << "needs Windows code page 1252 under Wine";
+  }
+  const char* withoutManifest = std::getenv("BRONTA_PROGRAM_WITHOUT_MANIFEST");
+  ASSERT_NE(withoutManifest, nullptr) << "BRONTA_PROGRAM_WITHOUT_MANIFEST names no program";
+  fs::create_directory(dir_ / "sub");
+  Put("test.wav", CanonicalWav(8000, "look"));  // the look-alikes
+  Put("sub/test.wav", CanonicalWav(8000, "look"));
+  struct {
+    const char* input;  // in UTF-8
+    const char* output;
+  } const names[] = {
+      {"\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wav",  // fullwidth "test"
+       "\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wss"},
+      {"sub\xEF\xBC\x8Ftest.wav", "sub\xEF\xBC\x8Ftest.wss"},  // a fullwidth solidus
+      {"\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA.wav", "\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA.wss"},  // Cyrillic
+      {"\xC5\x99\x65\xC4\x8D.wav", "\xC5\x99\x65\xC4\x8D.wss"},                          // Czech
+  };
+  const Bytes samples = "name";
+  for (const auto& name : names) Put(name.input, CanonicalWav(8000, samples));
+  const auto before = dir_.Names();
+  for (const bool manifest : {true, false}) {
+    std::vector<std::string> command = ProgramCommand();
+    if (!manifest) command.back() = withoutManifest;
+    for (const auto& name : names) {
+      SCOPED_TRACE(std::string(manifest ? "with" : "without") + " the manifest: " + name.input);
+      RunOptions options;
+      options.workingDir = dir_.path().string();
+      command.push_back(name.input);
+      const RunResult result = RunCommand(command, options);
+      command.pop_back();
+      EXPECT_EQ(result.status, manifest ? 0 : 1);
+      EXPECT_EQ(result.out, OutputOfStatus(manifest ? 0 : 1));
+      if (manifest) {
+        EXPECT_EQ(Get(name.output), Wss(8000, samples, 4));
+        fs::remove(dir_ / name.output);
+      }
+      EXPECT_FALSE(fs::exists(dir_ / "test.wss"));
+      EXPECT_FALSE(fs::exists(dir_ / "sub/test.wss"));
+      EXPECT_EQ(dir_.Names(), before);
+    }
+  }
+}
+
 // Under a double-byte code page (Japanese: code page 932, Shift_JIS), the
 // second byte of a character may be 5C, a backslash on its own, or 2E; it must
 // not end the extension search. Natively the names are those bytes, in a

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Checks what a Windows build of bronta ships, without running it:
 #   imports  every DLL function that bronta.exe imports is on the allow-list
-#            of functions that Windows XP has (xp-imports.txt beside this)
+#            of functions that Windows XP has for its architecture
+#            (xp-imports-i686.txt, xp-imports-x86_64.txt beside this)
 #   version  the version resource reads back with the project's version
+#   manifest the application manifest reads back, well-formed, with the
+#            UTF-8 code page, asInvoker and the supported Windows versions
 #   package  the zip holds the stripped bronta.exe and a README with CR LF
 #            line ends
 #   check-exe.sh CHECK BUILD_DIR PROJECT_VERSION
@@ -26,18 +29,71 @@ imports() {
     sort -u
 }
 
+# The architecture of a PE file, from the machine field of its header.
+architecture() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  case $machine in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+    *) echo "$1: not a Windows program for x86 (machine $machine)" >&2; exit 1 ;;
+  esac
+}
+
+# The resource of type 24 (RT_MANIFEST), id 1, as windres prints it back:
+# C strings, one a line, with "" for a quote.
+manifest() {
+  "$(tool windres)" -J coff -O rc -i "$1" | python3 -c '
+import re, sys
+text, inside = [], False
+for line in sys.stdin:
+    if re.match(r"^1 24\b", line): inside = True; continue
+    if inside and line.strip() == "END": break
+    if inside and line.strip().startswith("\""):
+        body = line.strip()[1:-1].replace("\"\"", "\"")
+        text.append(body.encode().decode("unicode_escape"))
+sys.stdout.write("".join(text))'
+}
+
 case $check in
   imports)
     found=$(imports "$exe")
     [ -n "$found" ] || { echo "no imports read from $exe"; exit 1; }
-    allowed=$(grep -v '^#' "$here/xp-imports.txt" | sort -u)
+    list=$here/xp-imports-$(architecture "$exe").txt
+    allowed=$(grep -v '^#' "$list" | sort -u)
     extra=$(comm -23 <(echo "$found") <(echo "$allowed"))
     if [ -n "$extra" ]; then
       echo "$exe imports functions that are not known to be on Windows XP:"
       echo "$extra" | sed 's/^/  /'
       exit 1
     fi
-    echo "$exe: $(echo "$found" | wc -l) imports, all on Windows XP"
+    echo "$exe: $(echo "$found" | wc -l) imports, all on Windows XP ($(basename "$list"))"
+    ;;
+  manifest)
+    xml=$(manifest "$exe")
+    [ -n "$xml" ] || { echo "$exe carries no application manifest (RT_MANIFEST, id 1)"; exit 1; }
+    python3 - "$xml" <<'PY'
+import sys, xml.dom.minidom as dom
+doc = dom.parseString(sys.argv[1].encode())
+def texts(name):
+    return [n.firstChild.data.strip() for n in doc.getElementsByTagName(name) if n.firstChild]
+def attrs(name, attr):
+    return [n.getAttribute(attr) for n in doc.getElementsByTagName(name)]
+wanted = {
+    "activeCodePage": texts("activeCodePage") == ["UTF-8"],
+    "requestedExecutionLevel asInvoker": attrs("requestedExecutionLevel", "level") == ["asInvoker"],
+    "supportedOS Vista to 10/11": set(attrs("supportedOS", "Id")) == {
+        "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+        "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"},
+    "assemblyIdentity first": doc.documentElement.getElementsByTagName("*")[0].tagName == "assemblyIdentity",
+    "trustInfo in asm.v2": [n.namespaceURI or n.getAttribute("xmlns") for n in doc.getElementsByTagName("trustInfo")] == ["urn:schemas-microsoft-com:asm.v2"],
+}
+for what, ok in wanted.items():
+    print(("ok      " if ok else "MISSING ") + what)
+sys.exit(0 if all(wanted.values()) else 1)
+PY
     ;;
   version)
     rc=$("$(tool windres)" -J coff -O rc -i "$exe")

@@ -2,11 +2,16 @@
 # Runs the end-to-end suite and the fault walk against one Windows build of
 # bronta under Wine, in a fresh prefix of its own: a 32-bit build in a 32-bit
 # prefix with Wine's 32-bit loader, a 64-bit build in a 64-bit prefix with
-# wine64. Then once more under a Japanese locale, where Wine's ANSI code page
-# is 932, for the double-byte file names.
+# wine64. Then the file names under two locales, each against bronta.exe,
+# whose manifest makes the process's code page UTF-8 (Wine honours it, as
+# Windows 10 version 1903 and later do), and against bronta_faulty.exe,
+# which carries no manifest, as an older Windows reads none:
+#   en_US.UTF-8  Wine's ANSI code page is 1252: names in other scripts
+#   ja_JP.UTF-8  code page 932: the double-byte names
 #
 # Exits 77 (CTest: skipped), with the reason, when this machine cannot run
-# the build: a 32-bit one where the kernel runs no 32-bit programs.
+# the build (a 32-bit one where the kernel runs no 32-bit programs), or
+# when a locale is missing, after all else passed.
 #   run-e2e.sh BUILD_DIR E2E_TEST_BINARY FAULT_TEST_BINARY
 set -euo pipefail
 build=$1 e2e=$2 faults=$3
@@ -50,12 +55,28 @@ BRONTA_PROGRAM=$exe "$e2e"
 echo "--- $build/bronta_faulty.exe: a fault and an interrupt at every step"
 BRONTA_PROGRAM=$build/bronta_faulty.exe "$faults"
 
-echo "--- $exe under Wine with code page 932"
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  echo "SKIPPED: no ja_JP.UTF-8 locale, which gives Wine code page 932" \
-       "(localedef -i ja_JP -f UTF-8 ja_JP.UTF-8)"
+# A pass under `locale`, skipped with the reason when it is missing.
+skipped=()
+with_locale() {
+  local locale=$1 codePage=$2 filter=$3
+  # locale -a spells UTF-8 as utf8.
+  local spelled=${locale%%.*}.utf8
+  if ! locale -a 2>/dev/null | grep -qx "$spelled"; then
+    skipped+=("no $locale locale, which gives Wine code page $codePage (localedef -i ${locale%%.*} -f UTF-8 $locale)")
+    return
+  fi
+  wineserver -k 2>/dev/null || true
+  for program in "$exe" "$build/bronta_faulty.exe"; do
+    echo "--- $program under Wine with code page $codePage"
+    LANG=$locale LC_ALL=$locale BRONTA_CODE_PAGE=$codePage BRONTA_PROGRAM=$program \
+      BRONTA_PROGRAM_WITHOUT_MANIFEST=$build/bronta_faulty.exe "$e2e" --gtest_filter="$filter"
+    # The names outside the code page try both programs in one run.
+    if [ "$codePage" = 1252 ]; then break; fi
+  done
+}
+with_locale en_US.UTF-8 1252 '*OutsideTheCodePage*:*Banner*:*CommandLine*'
+with_locale ja_JP.UTF-8 932 '*DoubleByte*:*Banner*:*CommandLine*'
+if [ ${#skipped[@]} -gt 0 ]; then
+  printf 'SKIPPED: %s\n' "${skipped[@]}"
   exit 77
 fi
-wineserver -k 2>/dev/null || true
-LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 BRONTA_CODE_PAGE=932 BRONTA_PROGRAM=$exe \
-  "$e2e" --gtest_filter='*DoubleByte*:*Banner*:*CommandLine*'
