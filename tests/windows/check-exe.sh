@@ -6,8 +6,8 @@
 #   version  the version resource reads back with the project's version
 #   manifest the application manifest reads back, well-formed, with the
 #            UTF-8 code page, asInvoker and the supported Windows versions
-#   package  the zip holds the stripped bronta.exe and a README with CR LF
-#            line ends
+#   package  the zip holds the stripped bronta.exe and its users' README, in
+#            plain ASCII with CR LF line ends, naming the exe it holds
 #   check-exe.sh CHECK BUILD_DIR PROJECT_VERSION
 set -euo pipefail
 check=$1 build=$2 version=$3
@@ -118,11 +118,20 @@ PY
       echo "bronta.exe in $zip is not stripped"
       exit 1
     fi
-    lines=$(wc -l <"$work/README.txt")
-    crlf=$(grep -c $'\r$' "$work/README.txt" || true)
+    readme=$work/README.txt
+    lines=$(wc -l <"$readme")
+    crlf=$(grep -c $'\r$' "$readme" || true)
     [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] ||
       { echo "README.txt: $crlf of $lines lines end in CR LF"; exit 1; }
-    echo "$zip: stripped bronta.exe, README.txt with $lines CR LF lines"
+    # Plain ASCII, which every Notepad shows alike.
+    if LC_ALL=C grep -n $'[^\t\r\x20-\x7e]' "$readme"; then
+      echo "README.txt: the lines above are not plain ASCII"
+      exit 1
+    fi
+    bits=$([ "$(architecture "$work/bronta.exe")" = i686 ] && echo 32 || echo 64)
+    grep -q "bronta.exe for $bits-bit Windows" "$readme" ||
+      { echo "README.txt does not say that the zip holds the $bits-bit bronta.exe"; exit 1; }
+    echo "$zip: stripped $bits-bit bronta.exe, README.txt in ASCII with $lines CR LF lines"
     ;;
   *) echo "unknown check: $check"; exit 2 ;;
 esac
