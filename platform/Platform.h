@@ -13,20 +13,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handles.h"
 #include "platform/LeadBytes.h"
 
 namespace platform {
-
-// An open file. kInvalidHandle means that an open or create failed.
-using FileHandle = std::intptr_t;
-inline constexpr FileHandle kInvalidHandle = -1;
-
-// A folder held open, and its name as the prefix of the names in it ("" for
-// the current folder).
-struct Folder {
-  FileHandle handle = kInvalidHandle;
-  std::string path;
-};
 
 // Records the arguments handed to main (ignored where the platform passes a
 // single command line) and makes the process ready: a broken pipe or a file

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Handles.h"
+#include "platform/LeadBytes.h"
 
 namespace platform::sys {
 
