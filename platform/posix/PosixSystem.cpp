@@ -206,9 +206,12 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
                          CreateFailure& why) {
   const int dir = Fd(folder.handle);
   // A new output gets the permissions of any new file (0666 less the umask);
-  // one that replaces an earlier file, that file's.
+  // one that replaces an earlier file, that file's. A symbolic link in its
+  // place lends nothing: the move replaces the link, not what it points to,
+  // and a planted link must not choose the new file's owner.
   struct stat earlier;
-  const bool replacing = fstatat(dir, InFolder(like), &earlier, 0) == 0 && S_ISREG(earlier.st_mode);
+  const bool replacing =
+      fstatat(dir, InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode);
   const mode_t mode = replacing ? (earlier.st_mode & 0777) : 0666;
   const int fd = RetryAfterSignal([&] {
     return openat(dir, InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);

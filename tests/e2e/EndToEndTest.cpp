@@ -160,32 +160,43 @@ TEST_F(EndToEnd, TheOutputTakesTheEarlierOutputsPermissions) {
     const char* what;
     int earlierMode;  // -1: no earlier output
     bool earlierOfNobody;
+    bool link;  // voice.wss is a symbolic link to the earlier file
     mode_t mode;
   } const cases[] = {
-      {"no earlier output", -1, false, 0666 & ~mask},
-      {"earlier output 0600", 0600, false, 0600},
-      {"earlier output 0640", 0640, false, 0640},
-      {"earlier output 0604 of nobody", 0604, true, 0604},
+      {"no earlier output", -1, false, false, 0666 & ~mask},
+      {"earlier output 0600", 0600, false, false, 0600},
+      {"earlier output 0640", 0640, false, false, 0640},
+      {"earlier output 0604 of nobody", 0604, true, false, 0604},
+      // The move replaces the link; what it points to lends nothing.
+      {"a link to a file 0600 of nobody", 0600, true, true, 0666 & ~mask},
   };
   Put("voice.wav", CanonicalWav(8000, "abcd"));
   for (const auto& c : cases) {
     if (c.earlierOfNobody && !root) continue;  // only root may give a file away
     SCOPED_TRACE(c.what);
     fs::remove(dir_ / "voice.wss");
+    fs::remove(dir_ / "earlier");
+    const std::string earlier = c.link ? "earlier" : "voice.wss";
     if (c.earlierMode >= 0) {
-      Put("voice.wss", "earlier output");
-      ASSERT_EQ(chmod((dir_ / "voice.wss").c_str(), static_cast<mode_t>(c.earlierMode)), 0);
+      Put(earlier, "earlier output");
+      ASSERT_EQ(chmod((dir_ / earlier).c_str(), static_cast<mode_t>(c.earlierMode)), 0);
       if (c.earlierOfNobody) {
-        ASSERT_EQ(chown((dir_ / "voice.wss").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown((dir_ / earlier).c_str(), 65534, 65534), 0);
       }
+      if (c.link) fs::create_symlink("earlier", dir_ / "voice.wss");
     }
     ASSERT_EQ(Convert({"voice.wav"}).status, 0);
     struct stat st;
-    ASSERT_EQ(stat((dir_ / "voice.wss").c_str(), &st), 0);
+    ASSERT_EQ(lstat((dir_ / "voice.wss").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, c.mode);
-    EXPECT_EQ(st.st_uid, c.earlierOfNobody ? 65534u : geteuid());
-    EXPECT_EQ(st.st_gid, c.earlierOfNobody ? 65534u : getegid());
+    const bool nobodys = c.earlierOfNobody && !c.link;
+    EXPECT_EQ(st.st_uid, nobodys ? 65534u : geteuid());
+    EXPECT_EQ(st.st_gid, nobodys ? 65534u : getegid());
     EXPECT_EQ(Get("voice.wss"), Wss(8000, "abcd", 4));
+    if (c.link) {
+      EXPECT_EQ(Get("earlier"), "earlier output");
+    }
   }
 }
 
