@@ -17,6 +17,19 @@ namespace {
 // The non-empty arguments after the program name.
 std::vector<std::string> g_arguments;
 
+// Writes all `count` bytes with as many writes as it takes: `count`, or -1.
+// Writing nothing at all is no progress either.
+std::int32_t WriteAll(FileHandle file, const void* buffer, std::uint32_t count) {
+  const auto* bytes = static_cast<const char*>(buffer);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const std::int64_t put = sys::WriteOnce(file, bytes + done, count - done);
+    if (put <= 0) return -1;
+    done += static_cast<std::uint32_t>(put);
+  }
+  return static_cast<std::int32_t>(done);
+}
+
 // Standard output: opened on the first line, written in 128-byte pieces, and
 // after every line when it is a console, so that each line shows at once.
 class ConsoleChannel {
@@ -28,12 +41,7 @@ class ConsoleChannel {
     if (isConsole_) Flush();
   }
   void Flush() {
-    std::uint32_t done = 0;
-    while (done < used_) {  // a failure has nowhere to go
-      const std::int64_t put = sys::WriteOnce(handle_, buffer_ + done, used_ - done);
-      if (put <= 0) break;
-      done += static_cast<std::uint32_t>(put);
-    }
+    if (used_ > 0) WriteAll(handle_, buffer_, used_);  // a failure has nowhere to go
     used_ = 0;
   }
 
@@ -130,14 +138,7 @@ std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
 
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
   if (InjectFault("write")) return -1;
-  const auto* bytes = static_cast<const char*>(buffer);
-  std::uint32_t done = 0;
-  while (done < count) {
-    const std::int64_t put = sys::WriteOnce(file, bytes + done, count - done);
-    if (put <= 0) return -1;  // writing nothing at all is no progress either
-    done += static_cast<std::uint32_t>(put);
-  }
-  return static_cast<std::int32_t>(done);
+  return WriteAll(file, buffer, count);
 }
 
 bool SeekTo(FileHandle file, std::uint64_t offset) {
