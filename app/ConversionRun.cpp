@@ -4,7 +4,6 @@
 
 #include "app/OutputName.h"
 #include "app/SampleCopy.h"
-#include "convert/ErrorCodes.h"
 #include "convert/WavHead.h"
 #include "convert/WssHeader.h"
 #include "platform/Platform.h"
@@ -30,14 +29,26 @@ class FileHeadSource final : public HeadSource {
 
 // Everything that goes into the output: the checked head, the WSS header and
 // the samples.
-int WriteOutput(FileHandle in, FileHandle out) {
+ErrorCode WriteOutput(FileHandle in, FileHandle out) {
   FileHeadSource source(in);
   WavHead head;
-  if (int code = ReadWavHead(source, head)) return code;
-  const auto header = WssHeaderBytes(BuildWssHeader(head.sampleRate, head.dataSize));
+  if (ErrorCode code = ReadWavHead(source, head); code != errNone) return code;
+  const WssHeader header = BuildWssHeader(head.sampleRate, head.dataSize);
   if (platform::WriteChunk(out, header.data(), header.size()) < 0) return errWriteOutput;
   // An odd last byte is half a sample and is left out.
-  return CopySamples(in, out, head.dataSize & ~std::uint64_t{1});
+  return CopySamples(in, out, head.dataStart, head.dataSize & ~std::uint64_t{1});
+}
+
+// The input and the output, both in the folder held by the caller.
+ErrorCode ConvertInFolder(const platform::Folder& folder, const OutputName& name) {
+  const FileHandle in = platform::OpenInputFile(folder, name.inputFile);
+  if (in == platform::kInvalidHandle) return errOpenInput;
+  platform::TempFile out;
+  ErrorCode code = errCreateOutput;
+  if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
+  platform::CloseFileHandle(in);
+  if (code == errNone && !out.Keep()) code = errWriteOutput;
+  return code;  // an output not kept goes with `out`
 }
 
 // Lead bytes are 0x80 and above in every code page, so a name without such
@@ -52,24 +63,13 @@ const platform::LeadByteSet& LeadBytesFor(const std::string& name) {
 
 }  // namespace
 
-int ConvertWavToWss(const std::string& inputName) {
-  const FileHandle in = platform::OpenInputFile(inputName);
-  if (in == platform::kInvalidHandle) return errOpenInput;
-
-  const std::string outputName = MakeOutputName(inputName, LeadBytesFor(inputName));
-  platform::TempFile out;
-  if (!out.Create(outputName, in)) {
-    platform::CloseFileHandle(in);
-    return errCreateOutput;
-  }
-
-  const int code = WriteOutput(in, out.handle());
-  platform::CloseFileHandle(in);
-  if (code != errNone) {
-    out.Discard();
-    return code;
-  }
-  return out.Keep() ? errNone : errWriteOutput;
+ErrorCode ConvertWavToWss(const std::string& inputName) {
+  const OutputName name = MakeOutputName(inputName, LeadBytesFor(inputName));
+  platform::Folder folder;
+  if (!platform::OpenFolder(name.folder, folder)) return errOpenInput;
+  const ErrorCode code = ConvertInFolder(folder, name);
+  platform::CloseFolder(folder);
+  return code;
 }
 
 }  // namespace bronta

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "convert/ErrorCodes.h"
+
 namespace bronta {
 
 // Converts the WAV file `inputName` into the WSS file that MakeOutputName
@@ -11,6 +13,6 @@ namespace bronta {
 // name untouched. Returns errNone or the error code to report. After errNone
 // the caller ends the process: the output is in place, and an interrupt,
 // held off from the final move on, is never let through.
-int ConvertWavToWss(const std::string& inputName);
+ErrorCode ConvertWavToWss(const std::string& inputName);
 
 }  // namespace bronta

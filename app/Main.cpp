@@ -3,14 +3,11 @@
 
 #include "app/ConversionRun.h"
 #include "app/Messages.h"
-#include "convert/ErrorCodes.h"
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {
-  platform::StartProcess(argc, argv);
-  if (platform::ArgumentCount() == 0) bronta::ShowUsage();
+  const std::vector<std::string> arguments = platform::StartProcess(argc, argv);
+  if (arguments.empty()) bronta::ShowUsage();
   // Later arguments are ignored, and there are no options: "-h" is a file.
-  const int code = bronta::ConvertWavToWss(platform::FirstArgument());
-  if (code == bronta::errNone) platform::EndProcess(0);
-  bronta::ReportError(code);
+  bronta::ReportError(bronta::ConvertWavToWss(arguments.front()));
 }

@@ -1,15 +1,16 @@
 #include "app/Messages.h"
 
-#include "convert/ErrorCodes.h"
 #include "platform/Platform.h"
 
 namespace bronta {
 
 namespace {
 
-// The message line of an error code, or nullptr for a code without one.
-const char* MessageFor(int code) {
+// The message line of an error code; nullptr for errNone.
+const char* MessageFor(ErrorCode code) {
   switch (code) {
+    case errNone:
+      return nullptr;
     case errOpenInput:
       return "Error while opening input file.";
     case errCreateOutput:
@@ -20,18 +21,15 @@ const char* MessageFor(int code) {
       return "Error while writing output file.";
     case errBadWav:
       return "Bad WAV format.";
-    default:
-      return nullptr;
   }
+  return nullptr;  // not an ErrorCode at all
 }
 
 }  // namespace
 
-void ReportError(int code) {
-  const char* message = MessageFor(code);
-  if (message == nullptr) platform::EndProcess(1);
-  platform::WriteConsoleLine(message);
-  platform::EndProcess(code);
+void ReportError(ErrorCode code) {
+  if (const char* message = MessageFor(code)) platform::WriteConsoleLine(message);
+  platform::EndProcess(static_cast<int>(code));
 }
 
 void ShowUsage() {

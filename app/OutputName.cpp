@@ -6,10 +6,6 @@ namespace bronta {
 
 namespace {
 
-bool IsDelimiter(unsigned char c) {
-  return c == '.' || c == '\\' || c == ':' || c == '/';
-}
-
 // Whether name[i] is the second byte of a double-byte character: the run of
 // lead bytes right before it has odd length.
 bool IsTrailByte(const std::string& name, std::size_t i, const platform::LeadByteSet& leadBytes) {
@@ -20,21 +16,29 @@ bool IsTrailByte(const std::string& name, std::size_t i, const platform::LeadByt
 
 }  // namespace
 
-std::string MakeOutputName(const std::string& inputName, const platform::LeadByteSet& leadBytes) {
+OutputName MakeOutputName(const std::string& inputName, const platform::LeadByteSet& leadBytes) {
+  // One scan backwards: the first delimiter ends the extension search, the
+  // first folder separator the whole scan.
   std::size_t stemLength = inputName.size();
-  for (std::size_t i = inputName.size(); i > 0;) {
-    const std::size_t at = i - 1;
-    const auto c = static_cast<unsigned char>(inputName[at]);
-    if (!IsDelimiter(c)) {
-      i = at;
-    } else if (leadBytes.doubleByte && IsTrailByte(inputName, at, leadBytes)) {
-      i = at - 1;  // skip the whole double-byte character
-    } else {
-      if (c == '.') stemLength = at;
+  std::size_t folderLength = 0;
+  bool searching = true;
+  for (std::size_t i = inputName.size(); i > 0; --i) {
+    const auto c = static_cast<unsigned char>(inputName[i - 1]);
+    const bool folderEnd = platform::IsFolderSeparator(c);
+    if (!folderEnd && c != '.' && c != '\\' && c != ':') continue;
+    if (IsTrailByte(inputName, i - 1, leadBytes)) {
+      --i;  // skip the whole double-byte character
+      continue;
+    }
+    if (searching && c == '.') stemLength = i - 1;
+    searching = false;
+    if (folderEnd) {
+      folderLength = i;
       break;
     }
   }
-  return inputName.substr(0, stemLength) + ".wss";
+  return OutputName{inputName.substr(0, folderLength), inputName.substr(folderLength),
+                    inputName.substr(folderLength, stemLength - folderLength) + ".wss"};
 }
 
 }  // namespace bronta

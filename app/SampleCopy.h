@@ -3,13 +3,15 @@
 
 #include <cstdint>
 
+#include "convert/ErrorCodes.h"
 #include "platform/Platform.h"
 
 namespace bronta {
 
-// Copies `byteCount` bytes from the current position of `in` to `out`.
-// Returns errNone, errReadInput (a read failed, or the input ended before
-// `byteCount` bytes) or errWriteOutput.
-int CopySamples(platform::FileHandle in, platform::FileHandle out, std::uint64_t byteCount);
+// Copies `byteCount` bytes from offset `start` of `in` to the current
+// position of `out`. Returns errNone, errReadInput (a seek or read failed,
+// or the input ended before `byteCount` bytes) or errWriteOutput.
+ErrorCode CopySamples(platform::FileHandle in, platform::FileHandle out, std::uint64_t start,
+                      std::uint64_t byteCount);
 
 }  // namespace bronta

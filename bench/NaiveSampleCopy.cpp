@@ -2,11 +2,12 @@
 // write per sample in place of its buffered copy, for scale.
 
 #include "app/SampleCopy.h"
-#include "convert/ErrorCodes.h"
 
 namespace bronta {
 
-int CopySamples(platform::FileHandle in, platform::FileHandle out, std::uint64_t byteCount) {
+ErrorCode CopySamples(platform::FileHandle in, platform::FileHandle out, std::uint64_t start,
+                      std::uint64_t byteCount) {
+  if (!platform::SeekTo(in, start)) return errReadInput;
   std::uint8_t sample[2];
   for (std::uint64_t done = 0; done < byteCount; done += 2) {
     if (platform::ReadChunk(in, sample, 2) != 2) return errReadInput;

@@ -6,7 +6,7 @@
 
 namespace bronta {
 
-enum ErrorCode : int {
+enum class ErrorCode {
   errNone = 0,
   errOpenInput = 1,
   errCreateOutput = 2,
@@ -14,5 +14,6 @@ enum ErrorCode : int {
   errWriteOutput = 6,
   errBadWav = 9,
 };
+using enum ErrorCode;
 
 }  // namespace bronta

@@ -54,10 +54,10 @@ class HeadReader {
 
   // Exactly `count` bytes: errReadInput when the source fails, errBadWav
   // when it ends first.
-  int Take(std::uint8_t* out, std::uint32_t count) {
+  ErrorCode Take(std::uint8_t* out, std::uint32_t count) {
     while (count > 0) {
       if (used_ == filled_) {
-        if (int code = Refill()) return code;
+        if (ErrorCode code = Refill(); code != errNone) return code;
       }
       const std::uint32_t n = count < filled_ - used_ ? count : filled_ - used_;
       std::memcpy(out, buffer_ + used_, n);
@@ -83,7 +83,7 @@ class HeadReader {
   std::uint64_t Offset() const { return start_ + used_; }
 
  private:
-  int Refill() {
+  ErrorCode Refill() {
     const std::uint64_t at = Offset();
     if (at != sourceAt_ && !source_.SeekTo(at)) return errReadInput;
     sourceAt_ = at;
@@ -105,9 +105,9 @@ class HeadReader {
   std::uint64_t sourceAt_ = 0;  // where the source's next read starts
 };
 
-int ReadChunkHeader(HeadReader& reader, ChunkHeader& chunk) {
+ErrorCode ReadChunkHeader(HeadReader& reader, ChunkHeader& chunk) {
   std::uint8_t bytes[8];
-  if (int code = reader.Take(bytes, sizeof bytes)) return code;
+  if (ErrorCode code = reader.Take(bytes, sizeof bytes); code != errNone) return code;
   std::memcpy(chunk.id, bytes, 4);
   chunk.size = Le32(bytes + 4);
   return errNone;
@@ -120,17 +120,17 @@ WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
 }
 
 // Reads the body of a "fmt " chunk and checks it.
-int ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavFormatBlock& format) {
+ErrorCode ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavFormatBlock& format) {
   const std::uint32_t size = chunk.size;
   if (size < kFormatBlockBytes) return errBadWav;
   std::uint8_t block[kFormatBlockBytes];
-  if (int code = reader.Take(block, sizeof block)) return code;
+  if (ErrorCode code = reader.Take(block, sizeof block); code != errNone) return code;
   format = DecodeFormatBlock(block);
   std::uint32_t consumed = kFormatBlockBytes;
   if (format.formatTag == kFormatExtensible) {
     if (size < kFormatBlockBytes + kExtensionBytes) return errBadWav;
     std::uint8_t extension[kExtensionBytes];
-    if (int code = reader.Take(extension, sizeof extension)) return code;
+    if (ErrorCode code = reader.Take(extension, sizeof extension); code != errNone) return code;
     consumed += kExtensionBytes;
     if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) return errBadWav;
   } else if (format.formatTag != kFormatPcm) {
@@ -143,43 +143,44 @@ int ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavFormatBlock
   return errNone;
 }
 
-// The head of the "data" chunk has been taken: leaves the source at the
-// first sample and counts the sample bytes that are really there.
-int FinishAtSamples(HeadSource& source, std::uint64_t dataStart, const ChunkHeader& data,
-                    std::uint64_t& dataSize) {
+// The head of the "data" chunk has been taken: the samples start at
+// `dataStart`, and as many of those it announces as are really there count.
+ErrorCode FinishAtSamples(HeadSource& source, std::uint64_t dataStart, const ChunkHeader& data,
+                          WavHead& head) {
   const std::int64_t size = source.Size();
-  if (size < 0 || !source.SeekTo(dataStart)) return errReadInput;
+  if (size < 0) return errReadInput;
   const std::uint64_t there = static_cast<std::uint64_t>(size) > dataStart
                                   ? static_cast<std::uint64_t>(size) - dataStart
                                   : 0;
-  dataSize = data.size == kSizeUnknown || data.size > there ? there : data.size;
+  head.dataStart = dataStart;
+  head.dataSize = data.size == kSizeUnknown || data.size > there ? there : data.size;
   return errNone;
 }
 
 }  // namespace
 
-int ReadWavHead(HeadSource& source, WavHead& head) {
+ErrorCode ReadWavHead(HeadSource& source, WavHead& head) {
   HeadReader reader(source);
   // The file is one RIFF chunk whose body starts with the form type. Its
   // size is not used: recorders often leave it wrong.
   ChunkHeader riff;
-  if (int code = ReadChunkHeader(reader, riff)) return code;
+  if (ErrorCode code = ReadChunkHeader(reader, riff); code != errNone) return code;
   std::uint8_t formType[4];
-  if (int code = reader.Take(formType, sizeof formType)) return code;
+  if (ErrorCode code = reader.Take(formType, sizeof formType); code != errNone) return code;
   if (!IdIs(riff.id, "RIFF") || !IdIs(formType, "WAVE")) return errBadWav;
 
   bool haveFormat = false;
   WavFormatBlock format{};
   for (;;) {
     ChunkHeader chunk;
-    if (int code = ReadChunkHeader(reader, chunk)) return code;
+    if (ErrorCode code = ReadChunkHeader(reader, chunk); code != errNone) return code;
     if (IdIs(chunk.id, "fmt ") && !haveFormat) {
-      if (int code = ReadFormatChunk(reader, chunk, format)) return code;
+      if (ErrorCode code = ReadFormatChunk(reader, chunk, format); code != errNone) return code;
       haveFormat = true;
     } else if (IdIs(chunk.id, "data")) {
       if (!haveFormat) return errBadWav;
       head.sampleRate = format.sampleRate;
-      return FinishAtSamples(source, reader.Offset(), chunk, head.dataSize);
+      return FinishAtSamples(source, reader.Offset(), chunk, head);
     } else {
       reader.Skip(chunk.PaddedSize());
     }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "convert/ErrorCodes.h"
+
 namespace bronta {
 
 // Where the head is read from: a file in the program, memory in tests.
@@ -23,6 +25,7 @@ class HeadSource {
 // What the conversion needs from the head.
 struct WavHead {
   std::uint32_t sampleRate = 0;
+  std::uint64_t dataStart = 0;  // the offset of the first sample
   // Sample bytes announced by the "data" chunk, limited to those that the
   // source really holds after the chunk's head; all of those when the size
   // is 0xFFFFFFFF, as a recorder leaves it that never came back to fill it
@@ -31,11 +34,11 @@ struct WavHead {
 };
 
 // Walks the chunks from the start of `source` to the head of the first "data"
-// chunk after the first "fmt " chunk, skipping every other chunk, and leaves
-// `source` at the first sample byte. The head is read through one buffer of
-// a few kilobytes, so that many small chunks cost few reads. Returns errNone, errBadWav (not a
-// RIFF/WAVE file, the chunks end early or out of order, or not 16-bit mono
-// PCM) or errReadInput (a read failed).
-int ReadWavHead(HeadSource& source, WavHead& head);
+// chunk after the first "fmt " chunk, skipping every other chunk. The head
+// is read through one buffer of a few kilobytes, so that many small chunks
+// cost few reads; where `source` is left is of no use. Returns errNone,
+// errBadWav (not a RIFF/WAVE file, the chunks end early or out of order, or
+// not 16-bit mono PCM) or errReadInput (a read failed).
+ErrorCode ReadWavHead(HeadSource& source, WavHead& head);
 
 }  // namespace bronta

@@ -3,27 +3,19 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace bronta {
 
-struct WssHeader {
-  std::uint8_t magic[4];         // "WSS0"
-  std::uint32_t reserved;        // always 0
-  std::uint16_t formatTag;       // 1: PCM
-  std::uint16_t channels;        // 1
-  std::uint32_t sampleRate;      // copied from the input
-  std::uint32_t avgBytesPerSec;  // sampleRate * 2, wrapping at 32 bits
-  std::uint16_t blockAlign;      // 2
-  std::uint16_t bitsPerSample;   // 16
-  std::uint16_t sizeWord;        // low 16 bits of the sample data size
-};
-
 inline constexpr std::size_t kWssHeaderBytes = 26;
 
-WssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize);
+// The header as it is stored, little-endian and packed: "WSS0", a zero
+// word, format 1 (PCM), 1 channel, the sample rate, bytes per second
+// (rate * 2, wrapping at 32 bits), block alignment 2, 16 bits per sample,
+// and the low 16 bits of the sample data size.
+using WssHeader = std::array<std::uint8_t, kWssHeaderBytes>;
 
-// The header as it is stored: little-endian, packed.
-std::array<std::uint8_t, kWssHeaderBytes> WssHeaderBytes(const WssHeader& header);
+WssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize);
 
 }  // namespace bronta

@@ -21,15 +21,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   bool quoted = false;  // a word cut at the length limit inside quotes goes on quoted
   for (;;) {
     if (!quoted) {
-      for (;;) {
-        if (IsSeparator(at(pos))) {
-          ++pos;
-        } else if (at(pos) == kQuote && at(pos + 1) == kQuote) {
-          pos += 2;  // an empty quoted argument is never counted
-        } else {
-          break;
-        }
-      }
+      while (IsSeparator(at(pos))) ++pos;
       if (at(pos) == 0) break;
     }
     std::string word;
@@ -55,20 +47,10 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
       word.push_back(static_cast<char>(c));
       ++pos;
     }
-    words.push_back(std::move(word));
+    if (!word.empty()) words.push_back(std::move(word));
     if (at(pos) == 0) break;
   }
   return words;
-}
-
-int CountArguments(const std::vector<std::string>& words) {
-  int count = 0;
-  for (std::size_t i = 1; i < words.size() && !words[i].empty(); ++i) ++count;
-  return count;
-}
-
-std::string FirstArgumentOf(const std::vector<std::string>& words) {
-  return CountArguments(words) > 0 ? words[1] : std::string();
 }
 
 }  // namespace platform

@@ -14,13 +14,8 @@ inline constexpr std::size_t kMaxArgumentBytes = 4096;
 // Splits `line` (ending at its end or at a 0 byte) into words, the program's
 // own name first. Spaces and control bytes separate words; a double quote
 // opens a section, ended by the next double quote, in which they do not; the
-// quotes themselves are dropped; an empty pair of quotes between words
-// disappears.
+// quotes themselves are dropped. A word left empty (a pair of quotes, or a
+// quote that opens at the very end) is no word.
 std::vector<std::string> SplitCommandLine(std::string_view line);
-
-// How many arguments follow the program name, stopping at the first empty
-// one, and the first of them ("" when there is none).
-int CountArguments(const std::vector<std::string>& words);
-std::string FirstArgumentOf(const std::vector<std::string>& words);
 
 }  // namespace platform

@@ -1,11 +1,11 @@
 // The platform layer as the program sees it (Platform.h), written once for
 // every operating system over the small system calls of System.h: the
-// transfer loops, the temporary output, standard output, the arguments, and
-// the fault seam of the tests.
+// transfer loops, the temporary output, standard output, and the fault seam
+// of the tests.
 
 #include "platform/Platform.h"
 
-#include <vector>
+#include <string_view>
 
 #include "platform/FaultInjection.h"
 #include "platform/System.h"
@@ -13,9 +13,6 @@
 namespace platform {
 
 namespace {
-
-// The non-empty arguments after the program name.
-std::vector<std::string> g_arguments;
 
 // Writes all `count` bytes with as many writes as it takes: `count`, or -1.
 // Writing nothing at all is no progress either.
@@ -29,44 +26,6 @@ std::int32_t WriteAll(FileHandle file, const void* buffer, std::uint32_t count) 
   }
   return static_cast<std::int32_t>(done);
 }
-
-// Standard output: opened on the first line, written in 128-byte pieces, and
-// after every line when it is a console, so that each line shows at once.
-class ConsoleChannel {
- public:
-  void Line(const std::string& text) {
-    if (!Open()) return;
-    for (char c : text) Put(c);
-    for (const char* end = sys::LineEnd(); *end; ++end) Put(*end);
-    if (isConsole_) Flush();
-  }
-  void Flush() {
-    if (used_ > 0) WriteAll(handle_, buffer_, used_);  // a failure has nowhere to go
-    used_ = 0;
-  }
-
- private:
-  bool Open() {
-    if (!opened_) {
-      opened_ = true;
-      handle_ = sys::StandardOutput();
-      isConsole_ = handle_ != kInvalidHandle && sys::IsConsole(handle_);
-    }
-    return handle_ != kInvalidHandle;
-  }
-  void Put(char c) {
-    if (used_ == sizeof buffer_) Flush();
-    buffer_[used_++] = c;
-  }
-
-  FileHandle handle_ = kInvalidHandle;
-  bool opened_ = false;
-  bool isConsole_ = false;
-  char buffer_[128];
-  std::uint32_t used_ = 0;
-};
-
-ConsoleChannel g_console;
 
 // The temporary file's name beside the output `finalName`: NAME.tmp-PID-N,
 // the process number keeping two runs on one input apart. Where the system
@@ -88,20 +47,14 @@ std::string TempName(const std::string& finalName, unsigned long pid, int attemp
 
 }  // namespace
 
-void StartProcess(int argc, char** argv) {
+std::vector<std::string> StartProcess(int argc, char** argv) {
   sys::PrepareProcess();
-  const std::vector<std::string> words = sys::CommandLineWords(argc, argv);
-  for (std::size_t i = 1; i < words.size(); ++i) {
-    if (!words[i].empty()) g_arguments.push_back(words[i]);
-  }
+  return sys::CommandLineArguments(argc, argv);
 }
 
-int ArgumentCount() {
-  return static_cast<int>(g_arguments.size());
-}
-
-std::string FirstArgument() {
-  return g_arguments.empty() ? std::string() : g_arguments.front();
+bool IsFolderSeparator(unsigned char c) {
+  return std::string_view(sys::kFolderSeparators).find(static_cast<char>(c)) !=
+         std::string_view::npos;
 }
 
 const LeadByteSet& LeadByteRanges() {
@@ -110,19 +63,29 @@ const LeadByteSet& LeadByteRanges() {
 }
 
 void WriteConsoleLine(const std::string& text) {
-  g_console.Line(text);
+  const FileHandle out = sys::StandardOutput();
+  const std::string line = text + sys::LineEnd();
+  // A failure has nowhere to go.
+  if (out != kInvalidHandle) WriteAll(out, line.data(), static_cast<std::uint32_t>(line.size()));
 }
 
 void EndProcess(int status) {
-  g_console.Flush();
   sys::ExitProcess(status);
 }
 
-FileHandle OpenInputFile(const std::string& name) {
-  if (InjectFault("open")) return kInvalidHandle;
-  return sys::OpenRegularFile(name);
+bool OpenFolder(const std::string& path, Folder& folder) {
+  if (InjectFault("folder")) return false;
+  return sys::OpenFolder(path, folder);
 }
 
+void CloseFolder(Folder& folder) {
+  sys::CloseFolder(folder);
+}
+
+FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
+  if (InjectFault("open")) return kInvalidHandle;
+  return sys::OpenRegularFile(folder, name);
+}
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
   if (InjectFault("read")) return -1;
   auto* bytes = static_cast<char*>(buffer);
@@ -159,28 +122,24 @@ bool CloseFileHandle(FileHandle file) {
   return sys::Close(file);
 }
 
-bool TempFile::Create(const std::string& finalName, FileHandle input) {
+bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHandle input) {
   Discard();
-  const std::size_t folderPart = sys::FolderPartLength(finalName);
-  if (!sys::OpenFolder(finalName.substr(0, folderPart), folder_)) return false;
-  finalName_ = finalName.substr(folderPart);
-  if (InjectFault("check") || !sys::MayReplace(folder_, finalName_, input)) {
-    Discard();
-    return false;
-  }
+  folder_ = &folder;
+  finalName_ = finalName;
+  if (InjectFault("check") || !sys::MayReplace(folder, finalName, input)) return false;
   const unsigned long pid = sys::ProcessId();
   bool shortName = false;
   for (int attempt = 0; attempt < 100;) {
-    const std::string name = TempName(finalName_, pid, attempt, shortName);
+    const std::string name = TempName(finalName, pid, attempt, shortName);
     sys::CreateFailure why = sys::CreateFailure::kNone;
     // The file and its removal on an interrupt come into being together.
     sys::HoldInterrupts();
-    const FileHandle file = sys::CreateNewFile(folder_, name, finalName_, why);
+    const FileHandle file = sys::CreateNewFile(folder, name, finalName, why);
     if (file != kInvalidHandle) {
       handle_ = file;
       name_ = name;
       const bool failed = InjectFault("create");
-      sys::RemoveOnInterrupt(folder_, name_);
+      sys::RemoveOnInterrupt(folder, name_);
       sys::ReleaseInterrupts();
       if (failed) Discard();
       return !failed;
@@ -194,7 +153,6 @@ bool TempFile::Create(const std::string& finalName, FileHandle input) {
       break;
     }
   }
-  Discard();
   return false;
 }
 
@@ -211,14 +169,13 @@ bool TempFile::Keep() {
   // look failed: it waits from here, and after a move it is never let
   // through. After a failed move it takes effect once the file is gone.
   sys::HoldInterrupts();
-  if (InjectFault("move") || !sys::MoveReplacing(folder_, name_, finalName_)) {
+  if (InjectFault("move") || !sys::MoveReplacing(*folder_, name_, finalName_)) {
     Discard();
     sys::ReleaseInterrupts();
     return false;
   }
-  sys::RemoveOnInterrupt(folder_, "");
+  sys::RemoveOnInterrupt(*folder_, "");
   name_.clear();
-  sys::CloseFolder(folder_);
   return true;
 }
 
@@ -228,13 +185,12 @@ void TempFile::Discard() {
   if (!name_.empty()) {
     // Removed first, unregistered after: no moment when the file is there
     // and an interrupt would leave it.
-    sys::RemoveFile(folder_, name_);
+    sys::RemoveFile(*folder_, name_);
     sys::HoldInterrupts();
-    sys::RemoveOnInterrupt(folder_, "");
+    sys::RemoveOnInterrupt(*folder_, "");
     sys::ReleaseInterrupts();
     name_.clear();
   }
-  sys::CloseFolder(folder_);
 }
 
 }  // namespace platform

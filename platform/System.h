@@ -1,12 +1,14 @@
-// The operating system's own calls, as the shared code of the platform layer
-// (Platform.cpp) uses them. Each operating system implements every function
-// here once (posix/PosixSystem.cpp, windows/WindowsSystem.cpp) and calls
-// nothing of the shared code: the calls run one way, from Platform.cpp down
-// to here. A port to another system implements this header and nothing else.
-// Only the platform layer includes it.
+// The operating system's own calls beneath Platform.cpp. Each operating
+// system implements every function here once (posix/PosixSystem.cpp,
+// windows/WindowsSystem.cpp) and calls nothing of the shared code: the calls
+// run one way, from Platform.cpp down to here. A port to another system
+// implements this header and nothing else. Only the platform layer includes
+// it.
 //
-// Each function does one small job with as few system calls as it takes. A
-// function retries only where its comment says so.
+// Where a function here does what one of Platform.h does, Platform.h states
+// the contract, and only what differs is said here. Each function does one
+// small job with as few system calls as it takes, and retries only where
+// its comment says so.
 #pragma once
 
 #include <cstdint>
@@ -20,19 +22,16 @@ namespace platform::sys {
 
 // --- The process
 
-// Runs first: a broken pipe or a file size limit then gives a failed
-// transfer instead of killing the process, standard input, output and error
-// are open, and an interrupt removes the file that RemoveOnInterrupt names
-// before the process ends as interrupted. An interrupt that was ignored when
-// the process started stays ignored.
+// Runs first, and readies the process as StartProcess says. Standard input,
+// output and error are open afterwards, so that no file opened later takes
+// their numbers. An interrupt removes the file that RemoveOnInterrupt names.
 void PrepareProcess();
 
-// The words of the command line as this system hands them over, the
-// program's own name first.
-std::vector<std::string> CommandLineWords(int argc, char** argv);
+// The arguments after the program's own name, as StartProcess says.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
-// Whether the ANSI code page (the locale's character set on POSIX) is
-// double-byte, and which bytes lead a double-byte character.
+// The lead bytes of the ANSI code page (the locale's character set on
+// POSIX).
 LeadByteSet CodePageLeadBytes();
 
 // A number that no other running process has.
@@ -46,18 +45,20 @@ unsigned long ProcessId();
 // The handle of standard output, or kInvalidHandle when there is none.
 FileHandle StandardOutput();
 
-// Whether `file` is a console (a terminal), which shows each line at once.
-bool IsConsole(FileHandle file);
-
 // The bytes that end a line of text on this system.
 const char* LineEnd();
 
+// The bytes that IsFolderSeparator accepts.
+extern const char kFolderSeparators[];
+
 // --- Files
 
-// Opens an existing regular file for reading only; others may go on reading
-// and writing it. A directory, a device or a missing file gives
-// kInvalidHandle.
-FileHandle OpenRegularFile(const std::string& name);
+// OpenFolder and CloseFolder of Platform.h. POSIX: retried after a signal.
+bool OpenFolder(const std::string& path, Folder& folder);
+void CloseFolder(Folder& folder);
+
+// OpenInputFile of Platform.h.
+FileHandle OpenRegularFile(const Folder& folder, const std::string& name);
 
 // One read of up to `count` bytes: the bytes read (0 at the end of the
 // file), or -1 on failure. POSIX: retried after a signal.
@@ -67,26 +68,12 @@ std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count);
 // POSIX: retried after a signal.
 std::int64_t WriteOnce(FileHandle file, const void* buffer, std::uint32_t count);
 
-// Moves the position to `offset` from the start, past the end if need be.
+// SeekTo, FileSize and CloseFileHandle of Platform.h.
 bool SeekTo(FileHandle file, std::uint64_t offset);
-
-// The size of the file, or -1 on failure.
 std::int64_t FileSize(FileHandle file);
-
-// Closes the file. False when the system reports that written data may be
-// lost.
 bool Close(FileHandle file);
 
-// --- The output's folder, and files in it by their names there
-
-// The length of the folder part of `name`, up to and including its last
-// separator; 0 when the name has none.
-std::size_t FolderPartLength(const std::string& name);
-
-// Opens the folder `path` (the folder part of a name; "" for the current
-// folder) and holds it until CloseFolder. False when it cannot be opened.
-bool OpenFolder(const std::string& path, Folder& folder);
-void CloseFolder(Folder& folder);
+// --- Files in the output's folder, by their names there
 
 // Whether `name` may be replaced by the output: true when nothing is there;
 // false when it is a directory, a file this user may not write, or the very

@@ -89,8 +89,12 @@ void PrepareProcess() {
   }
 }
 
-std::vector<std::string> CommandLineWords(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (*argv[i] != '\0') arguments.emplace_back(argv[i]);
+  }
+  return arguments;
 }
 
 LeadByteSet CodePageLeadBytes() {
@@ -100,7 +104,6 @@ LeadByteSet CodePageLeadBytes() {
   LeadByteSet result;
   if (std::setlocale(LC_CTYPE, "") == nullptr) return result;
   if (MB_CUR_MAX == 2) {
-    result.doubleByte = true;
     for (int b = 0x80; b <= 0xFF; ++b) {
       std::mbstate_t state{};
       const char byte = static_cast<char>(b);
@@ -124,17 +127,17 @@ FileHandle StandardOutput() {
   return STDOUT_FILENO;
 }
 
-bool IsConsole(FileHandle file) {
-  return isatty(Fd(file)) == 1;
-}
-
 const char* LineEnd() {
   return "\n";
 }
 
-FileHandle OpenRegularFile(const std::string& name) {
+// "\" and ":" are bytes of a file's name here; they still end the
+// extension search of the output name, as on Windows.
+const char kFolderSeparators[] = "/";
+
+FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
   // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
-  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = openat(Fd(folder.handle), InFolder(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -164,11 +167,6 @@ std::int64_t FileSize(FileHandle file) {
 
 bool Close(FileHandle file) {
   return close(Fd(file)) == 0;
-}
-
-std::size_t FolderPartLength(const std::string& name) {
-  const std::size_t slash = name.rfind('/');
-  return slash == std::string::npos ? 0 : slash + 1;
 }
 
 bool OpenFolder(const std::string& path, Folder& folder) {

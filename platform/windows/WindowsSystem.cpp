@@ -91,7 +91,7 @@ void PrepareProcess() {
   SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
 }
 
-std::vector<std::string> CommandLineWords(int, char**) {
+std::vector<std::string> CommandLineArguments(int, char**) {
   // The command line comes as UTF-16 and is taken in the ANSI code page,
   // where file names are taken too. GetCommandLineA would convert it with
   // "best fit", turning characters that the code page lacks into others it
@@ -108,14 +108,21 @@ std::vector<std::string> CommandLineWords(int, char**) {
   if (bytes <= 0) return {};
   std::string line(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_ACP, flags, wide, -1, line.data(), bytes, unmappable, nullptr);
-  return SplitCommandLine(line);
+  std::vector<std::string> words = SplitCommandLine(line);
+  if (!words.empty()) words.erase(words.begin());  // the program's own name
+  return words;
 }
 
 LeadByteSet CodePageLeadBytes() {
-  const bool doubleByte = GetSystemMetrics(SM_DBCSENABLED) != 0;
+  // The system reports the lead bytes as (low, high) pairs, ending at a
+  // pair 0, 0.
+  LeadByteSet set;
   CPINFO info{};
-  if (!doubleByte || !GetCPInfo(CP_ACP, &info)) return LeadBytesFromRanges(doubleByte, nullptr, 0);
-  return LeadBytesFromRanges(true, info.LeadByte, sizeof info.LeadByte);
+  if (GetSystemMetrics(SM_DBCSENABLED) == 0 || !GetCPInfo(CP_ACP, &info)) return set;
+  for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
+    for (unsigned b = info.LeadByte[i]; b <= info.LeadByte[i + 1]; ++b) set.lead[b] = true;
+  }
+  return set;
 }
 
 unsigned long ProcessId() {
@@ -133,17 +140,17 @@ FileHandle StandardOutput() {
   return GetFileType(handle) == FILE_TYPE_UNKNOWN ? kInvalidHandle : FromHandle(handle);
 }
 
-bool IsConsole(FileHandle file) {
-  return GetFileType(ToHandle(file)) == FILE_TYPE_CHAR;
-}
-
 const char* LineEnd() {
   return "\r\n";
 }
 
-FileHandle OpenRegularFile(const std::string& name) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+const char kFolderSeparators[] = "\\/:";
+
+FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
+  // The folder is held and cannot be renamed, so its path still leads to it.
+  HANDLE file =
+      CreateFileA(InFolder(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   // Devices (CON, NUL, COM1, ...) are not sound files.
   if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
@@ -175,21 +182,6 @@ std::int64_t FileSize(FileHandle file) {
 
 bool Close(FileHandle file) {
   return CloseHandle(ToHandle(file)) != 0;
-}
-
-std::size_t FolderPartLength(const std::string& name) {
-  // Read forwards, a character at a time: the second byte of a double-byte
-  // character may be 5C, a backslash on its own.
-  std::size_t part = 0;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
-      ++i;
-    } else if (c == '\\' || c == '/' || c == ':') {
-      part = i + 1;
-    }
-  }
-  return part;
 }
 
 bool OpenFolder(const std::string& path, Folder& folder) {

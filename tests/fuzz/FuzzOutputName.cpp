@@ -1,25 +1,36 @@
-// The output name rule with arbitrary lead-byte tables and names: the result
-// always ends in ".wss" and keeps every byte before the dot it replaced.
+// The output name rule with arbitrary lead-byte sets and names: the folder
+// and the input's name make up the whole name, and the output's name is the
+// input's up to the dot it replaced, or all of it, and ".wss".
 #include <cstdlib>
 #include <string>
 
 #include "app/OutputName.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  constexpr std::size_t kTableBytes = 13;  // a flag and six (low, high) pairs
-  if (size < kTableBytes) return 0;
-  const auto leadBytes = platform::LeadBytesFromRanges(data[0] & 1, data + 1, 12);
-  const std::string name(reinterpret_cast<const char*>(data + kTableBytes), size - kTableBytes);
-  const std::string output = bronta::MakeOutputName(name, leadBytes);
-  if (output.size() < 4 || output.compare(output.size() - 4, 4, ".wss") != 0) std::abort();
-  const std::size_t stem = output.size() - 4;
-  if (stem > name.size() || name.compare(0, stem, output, 0, stem) != 0) std::abort();
+  constexpr std::size_t kSetBytes = 32;  // one bit a byte value
+  if (size < kSetBytes) return 0;
+  platform::LeadByteSet leadBytes;
+  bool doubleByte = false;
+  for (int b = 0x80; b < 256; ++b) {
+    leadBytes.lead[b] = (data[b / 8] >> (b % 8)) & 1;
+    doubleByte |= leadBytes.lead[b];
+  }
+  const std::string name(reinterpret_cast<const char*>(data + kSetBytes), size - kSetBytes);
+  const bronta::OutputName output = bronta::MakeOutputName(name, leadBytes);
+  if (output.folder + output.inputFile != name) std::abort();
+  const std::string& file = output.inputFile;
+  const std::string& out = output.outputFile;
+  if (out.size() < 4 || out.compare(out.size() - 4, 4, ".wss") != 0) std::abort();
+  const std::size_t stem = out.size() - 4;
+  if (stem > file.size() || file.compare(0, stem, out, 0, stem) != 0) std::abort();
   // Either the whole name was kept, or it was cut at a dot.
-  if (stem < name.size() && name[stem] != '.') std::abort();
-  // Nothing after that dot may be a delimiter that counts as one.
-  if (!leadBytes.doubleByte && stem < name.size() &&
-      name.find_first_of(".\\:/", stem + 1) != std::string::npos) {
+  if (stem < file.size() && file[stem] != '.') std::abort();
+  // Nothing after that dot, and nothing in the file's name, may be a
+  // delimiter that counts as one.
+  if (!doubleByte && stem < file.size() &&
+      file.find_first_of(".\\:/", stem + 1) != std::string::npos) {
     std::abort();
   }
+  if (!doubleByte && file.find('/') != std::string::npos) std::abort();
   return 0;
 }

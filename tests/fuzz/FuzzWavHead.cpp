@@ -9,12 +9,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   testing_support::MemorySource source({reinterpret_cast<const char*>(data), size});
   bronta::WavHead head;
-  const int code = bronta::ReadWavHead(source, head);
+  const bronta::ErrorCode code = bronta::ReadWavHead(source, head);
   if (code != bronta::errNone && code != bronta::errBadWav) std::abort();  // memory never fails
   if (code == bronta::errNone) {
     // The samples start inside the input and are all there.
-    if (source.position() > size) std::abort();
-    if (head.dataSize > size - source.position()) std::abort();
+    if (head.dataStart > size) std::abort();
+    if (head.dataSize > size - head.dataStart) std::abort();
     if (head.sampleRate == 0) std::abort();
   }
   return 0;

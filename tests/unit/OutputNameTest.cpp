@@ -4,11 +4,11 @@
 
 namespace {
 
-// The lead-byte ranges that Windows reports for code page 932 (Shift_JIS).
-const std::uint8_t kCodePage932Ranges[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
-
+// The lead bytes of code page 932 (Shift_JIS): 81 to 9F and E0 to FC.
 platform::LeadByteSet CodePage932() {
-  return platform::LeadBytesFromRanges(true, kCodePage932Ranges, sizeof kCodePage932Ranges);
+  platform::LeadByteSet set;
+  for (int b = 0; b < 256; ++b) set.lead[b] = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return set;
 }
 
 struct NameCase {
@@ -42,30 +42,13 @@ TEST(MakeOutputName, ReplacesTheExtensionBesideTheInput) {
   const platform::LeadByteSet singleByte;
   const platform::LeadByteSet doubleByte = CodePage932();
   for (const auto& c : cases) {
-    EXPECT_EQ(bronta::MakeOutputName(c.input, singleByte), c.singleByte) << c.input;
-    EXPECT_EQ(bronta::MakeOutputName(c.input, doubleByte), c.doubleByte) << c.input;
+    for (const auto& [leadBytes, expected] :
+         {std::pair{singleByte, c.singleByte}, std::pair{doubleByte, c.doubleByte}}) {
+      const bronta::OutputName name = bronta::MakeOutputName(c.input, leadBytes);
+      EXPECT_EQ(name.folder + name.outputFile, expected) << c.input;
+      EXPECT_EQ(name.folder + name.inputFile, c.input) << c.input;
+    }
   }
-}
-
-TEST(LeadBytesFromRanges, FollowsThePairsTheSystemReports) {
-  const auto set = CodePage932();
-  for (int b = 0; b < 256; ++b) {
-    EXPECT_EQ(set.IsLead(static_cast<unsigned char>(b)),
-              (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))
-        << b;
-  }
-  // A reversed pair adds nothing; 0, 0 ends the list; only six pairs count.
-  const std::uint8_t odd[] = {0xA0, 0x90, 0x81, 0x81, 0, 0, 0x90, 0x90};
-  const auto reversed = platform::LeadBytesFromRanges(true, odd, sizeof odd);
-  EXPECT_TRUE(reversed.IsLead(0x81));
-  EXPECT_FALSE(reversed.IsLead(0x95));
-  EXPECT_FALSE(reversed.IsLead(0x90));
-  const std::uint8_t seven[] = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
-  const auto six = platform::LeadBytesFromRanges(true, seven, sizeof seven);
-  EXPECT_TRUE(six.IsLead(6));
-  EXPECT_FALSE(six.IsLead(7));
-  // Without a double-byte code page the set stays empty.
-  EXPECT_FALSE(platform::LeadBytesFromRanges(false, kCodePage932Ranges, 6).IsLead(0x81));
 }
 
 }  // namespace
