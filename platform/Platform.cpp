@@ -88,6 +88,7 @@ FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
 }
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
   if (InjectFault("read")) return -1;
+  if (InjectEndOfFile()) return 0;
   auto* bytes = static_cast<char*>(buffer);
   std::uint32_t done = 0;
   while (done < count) {
@@ -131,26 +132,30 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
   bool shortName = false;
   for (int attempt = 0; attempt < 100;) {
     const std::string name = TempName(finalName, pid, attempt, shortName);
-    sys::CreateFailure why = sys::CreateFailure::kNone;
-    // The file and its removal on an interrupt come into being together.
+    // The file and its removal on an interrupt come into being together, and
+    // a file whose name cannot be kept for that is not made at all.
     sys::HoldInterrupts();
-    const FileHandle file = sys::CreateNewFile(folder, name, finalName, why);
+    sys::CreateFailure why = sys::CreateFailure::kOther;
+    FileHandle file = kInvalidHandle;
+    if (sys::RemoveOnInterrupt(folder, name) && !InjectFault("create")) {
+      file = sys::CreateNewFile(folder, name, finalName, why);
+    }
+    if (file == kInvalidHandle) sys::RemoveOnInterrupt(folder, "");
+    sys::ReleaseInterrupts();
     if (file != kInvalidHandle) {
       handle_ = file;
       name_ = name;
-      const bool failed = InjectFault("create");
-      sys::RemoveOnInterrupt(folder, name_);
-      sys::ReleaseInterrupts();
-      if (failed) Discard();
-      return !failed;
+      return true;
     }
-    sys::ReleaseInterrupts();
-    if (why == sys::CreateFailure::kNameTooLong && !shortName) {
-      shortName = true;
-    } else if (why == sys::CreateFailure::kNameTaken) {
+    // A name taken by another run gets the next number. Any other failure
+    // may be the name's length, which systems report in many ways, so the
+    // short name is tried once.
+    if (why == sys::CreateFailure::kNameTaken) {
       ++attempt;
+    } else if (!shortName) {
+      shortName = true;
     } else {
-      break;
+      return false;
     }
   }
   return false;
@@ -184,8 +189,9 @@ void TempFile::Discard() {
   handle_ = kInvalidHandle;
   if (!name_.empty()) {
     // Removed first, unregistered after: no moment when the file is there
-    // and an interrupt would leave it.
-    sys::RemoveFile(*folder_, name_);
+    // and an interrupt would leave it. One that its folder keeps is emptied,
+    // so that no copy of the samples stays.
+    if (InjectFault("remove") || !sys::RemoveFile(*folder_, name_)) sys::EmptyFile(*folder_, name_);
     sys::HoldInterrupts();
     sys::RemoveOnInterrupt(*folder_, "");
     sys::ReleaseInterrupts();

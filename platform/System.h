@@ -81,13 +81,13 @@ bool Close(FileHandle file);
 // else holds the file.
 bool MayReplace(const Folder& folder, const std::string& name, FileHandle input);
 
-enum class CreateFailure { kNone, kNameTaken, kNameTooLong, kOther };
+enum class CreateFailure { kNone, kNameTaken, kOther };
 
 // Creates `name` new and empty for writing, exclusively and without
 // following a link. When a file `like` exists, the new file takes its
-// permissions (and, where the process may, its owner and group) before
-// anything is written to it. On failure returns kInvalidHandle and says why:
-// the name is taken, or too long for the system. POSIX: retried after a
+// permissions (and, where the process may, its owner and group; on Linux
+// its access ACL too) before anything is written to it. On failure returns
+// kInvalidHandle and says whether the name is taken. POSIX: retried after a
 // signal.
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
                          CreateFailure& why);
@@ -96,8 +96,12 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
 // retried for up to a second while someone else holds either file.
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to);
 
-// Removes a file; failures are ignored.
-void RemoveFile(const Folder& folder, const std::string& name);
+// Removes a file. False only when the folder refuses (made read-only
+// meanwhile); a file that is gone already counts as removed.
+bool RemoveFile(const Folder& folder, const std::string& name);
+
+// Empties a file; failures are ignored.
+void EmptyFile(const Folder& folder, const std::string& name);
 
 // --- Interrupts
 
@@ -109,12 +113,14 @@ void HoldInterrupts();
 void ReleaseInterrupts();
 
 // Names the file in `folder` that an interrupt removes from now on; "" for
-// none. The name is copied; call it while interrupts are held.
-void RemoveOnInterrupt(const Folder& folder, const std::string& name);
+// none. The name is copied; call it while interrupts are held. False, with
+// no file named, when the name is too long to be kept.
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name);
 
-// For the fault seam of the tests: interrupts this process as a user's
-// Ctrl+C would. Returns when the interrupt waits because interrupts are held
-// or is ignored, and false when the system could not deliver it at all.
-bool RaiseInterrupt();
+// For the fault seam of the tests: interrupts this process with
+// `signalNumber` on POSIX, with Ctrl+C on Windows. Returns when the
+// interrupt waits because interrupts are held or is ignored, and false when
+// the system could not deliver it at all.
+bool RaiseInterrupt(int signalNumber);
 
 }  // namespace platform::sys

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include <cerrno>
 #include <clocale>
@@ -30,9 +33,7 @@ int Fd(FileHandle file) {
   return static_cast<int>(file);
 }
 
-// The signals that interrupt a run: Ctrl+C, kill, a closed terminal.
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-sigset_t g_interrupts;  // the same as a set
+sigset_t g_interrupts;  // every signal that can be blocked
 sigset_t g_maskBeforeHold;
 int g_holdDepth = 0;
 
@@ -43,11 +44,39 @@ int g_removeFolder = AT_FDCWD;
 char g_removeName[4096];
 volatile sig_atomic_t g_removeSet = 0;
 
-// Runs with every interrupt signal blocked (sa_mask), so a second signal
-// cannot cut in before the file is gone; then ends the process as the
-// signal would have.
+// Whether a signal would end the run: every one but those that cannot be
+// caught and those that by default are ignored, continue or stop the
+// process.
+bool EndsTheRun(int signalNumber) {
+  switch (signalNumber) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// RemoveFile and EmptyFile, safe in a signal handler.
+bool Unlink(int folder, const char* name) {
+  return unlinkat(folder, name, 0) == 0 || (errno != EACCES && errno != EPERM);
+}
+void Truncate(int folder, const char* name) {
+  const int fd = openat(folder, name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+}
+
+// Runs with every signal blocked (sa_mask), so a second one cannot cut in
+// before the file is gone; then ends the process as the signal would have.
 void RemoveAndDie(int signalNumber) {
-  if (g_removeSet) unlinkat(g_removeFolder, g_removeName, 0);
+  if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) Truncate(g_removeFolder, g_removeName);
   g_removeSet = 0;
   signal(signalNumber, SIG_DFL);
   sigset_t only;
@@ -62,6 +91,27 @@ const char* InFolder(const std::string& name) {
   return name.empty() ? "." : name.c_str();
 }
 
+#ifdef __linux__
+// The access ACL of the earlier file `like` goes to the new file `fd`, and
+// one that the new file took from its folder's default ACL goes unless the
+// earlier file had one too: a user whom the earlier file shut out must not
+// read the new one. There is no getxattr relative to a folder, so the name
+// goes through the folder's entry in /proc.
+void CopyAccessAcl(int folder, const std::string& like, int fd) {
+  static char acl[65536];  // the largest value an extended attribute may have
+  const char* const kName = "system.posix_acl_access";
+  const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + like;
+  const ssize_t size = lgetxattr(path.c_str(), kName, acl, sizeof acl);
+  if (size >= 0) {
+    fsetxattr(fd, kName, acl, static_cast<std::size_t>(size), 0);
+  } else if (errno == ENODATA) {
+    fremovexattr(fd, kName);
+  }
+}
+#else
+void CopyAccessAcl(int, const std::string&, int) {}  // no ACL calls: the permission bits only
+#endif
+
 }  // namespace
 
 void PrepareProcess() {
@@ -71,15 +121,17 @@ void PrepareProcess() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   // A signal that the caller ignores (nohup, a shell's background job) stays
-  // ignored: the run is not to be stopped by it.
-  sigemptyset(&g_interrupts);
-  for (int sig : kInterrupts) sigaddset(&g_interrupts, sig);
-  for (int sig : kInterrupts) {
+  // ignored: the run is not to be stopped by it. So do the two above, and
+  // one that has a handler already (a sanitizer's) keeps it.
+  sigfillset(&g_interrupts);
+  struct sigaction action = {};
+  action.sa_handler = RemoveAndDie;
+  action.sa_mask = g_interrupts;
+  for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction action = {};
-    action.sa_handler = RemoveAndDie;
-    action.sa_mask = g_interrupts;
+    if (!EndsTheRun(sig) || sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) {
+      continue;
+    }
     sigaction(sig, &action, nullptr);
   }
   // Started with standard input, output or error closed, the files opened
@@ -90,11 +142,8 @@ void PrepareProcess() {
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (*argv[i] != '\0') arguments.emplace_back(argv[i]);
-  }
-  return arguments;
+  if (argc < 2) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 LeadByteSet CodePageLeadBytes() {
@@ -210,23 +259,27 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
   struct stat earlier;
   const bool replacing =
       fstatat(dir, InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode);
-  const mode_t mode = replacing ? (earlier.st_mode & 0777) : 0666;
+  // Only its owner may open it until it is like the earlier file, so that
+  // nobody whom that file shut out holds it open meanwhile. (No test sees
+  // this: the window lies between two calls here, where no seam reaches.)
   const int fd = RetryAfterSignal([&] {
-    return openat(dir, InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    return openat(dir, InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  replacing ? 0600 : 0666);
   });
   if (fd < 0) {
-    why = errno == EEXIST         ? CreateFailure::kNameTaken
-          : errno == ENAMETOOLONG ? CreateFailure::kNameTooLong
-                                  : CreateFailure::kOther;
+    why = errno == EEXIST ? CreateFailure::kNameTaken : CreateFailure::kOther;
     return kInvalidHandle;
   }
   if (replacing) {
     // The owner can be given away only by root, the group by a member of
-    // it; what the process may not keep stays its own. The mode comes last,
-    // as a change of owner may clear some of its bits.
-    if (fchown(fd, earlier.st_uid, earlier.st_gid) != 0) {
-      [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), earlier.st_gid);
-    }
+    // it; what the process may not keep stays its own, and a group that is
+    // not kept gets no more than everybody else. The mode comes last, as a
+    // change of owner may clear some of its bits.
+    const bool groupKept = fchown(fd, earlier.st_uid, earlier.st_gid) == 0 ||
+                           fchown(fd, static_cast<uid_t>(-1), earlier.st_gid) == 0;
+    CopyAccessAcl(dir, like, fd);
+    mode_t mode = earlier.st_mode & 0777;
+    if (!groupKept) mode &= ~(070 & ~((mode & 07) << 3));
     fchmod(fd, mode);
   }
   why = CreateFailure::kNone;
@@ -238,8 +291,12 @@ bool MoveReplacing(const Folder& folder, const std::string& from, const std::str
   return renameat(dir, InFolder(from), dir, InFolder(to)) == 0;
 }
 
-void RemoveFile(const Folder& folder, const std::string& name) {
-  unlinkat(Fd(folder.handle), InFolder(name), 0);
+bool RemoveFile(const Folder& folder, const std::string& name) {
+  return Unlink(Fd(folder.handle), InFolder(name));
+}
+
+void EmptyFile(const Folder& folder, const std::string& name) {
+  Truncate(Fd(folder.handle), InFolder(name));
 }
 
 void HoldInterrupts() {
@@ -251,18 +308,19 @@ void ReleaseInterrupts() {
   if (--g_holdDepth == 0) sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
 }
 
-void RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name) {
   g_removeSet = 0;
-  if (name.empty() || name.size() >= sizeof g_removeName) return;
+  if (name.size() >= sizeof g_removeName) return false;
   std::memcpy(g_removeName, name.c_str(), name.size() + 1);
   g_removeFolder = Fd(folder.handle);
-  g_removeSet = 1;
+  g_removeSet = !name.empty();
+  return true;
 }
 
 #ifdef BRONTA_FAULT_INJECTION
-bool RaiseInterrupt() {
+bool RaiseInterrupt(int signalNumber) {
   // Delivered at once, unless interrupts are held or the signal is ignored.
-  return raise(SIGINT) == 0;
+  return raise(signalNumber) == 0;
 }
 #endif
 

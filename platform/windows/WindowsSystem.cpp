@@ -60,7 +60,10 @@ bool SameFile(const std::string& name, HANDLE file) {
 CRITICAL_SECTION g_guard;
 int g_holdDepth = 0;              // the main thread's holds
 volatile LONG g_interrupted = 0;  // the handler has begun
-char g_removeName[MAX_PATH + 64];
+// An ANSI call takes a name of fewer than MAX_PATH UTF-16 units, and each
+// unit takes at most 3 bytes in the ANSI code page (UTF-8; 2 in the
+// double-byte code pages), so any name that a file can be made under fits.
+char g_removeName[3 * MAX_PATH];
 bool g_removeSet = false;
 
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
@@ -73,6 +76,8 @@ bool g_removeSet = false;
 BOOL WINAPI RemoveAndEnd(DWORD) {
   InterlockedExchange(&g_interrupted, 1);
   EnterCriticalSection(&g_guard);  // never left: the process ends here
+  // The file is open here for writing, so where it cannot be removed it
+  // cannot be emptied by its name either.
   if (g_removeSet) DeleteFileA(g_removeName);
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
@@ -234,20 +239,7 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
     why = CreateFailure::kNone;
     return FromHandle(file);
   }
-  // A name past MAX_PATH fails in the ANSI call itself; Windows reports
-  // some of those as a path not found.
-  switch (GetLastError()) {
-    case ERROR_FILE_EXISTS:
-      why = CreateFailure::kNameTaken;
-      break;
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      why = CreateFailure::kNameTooLong;
-      break;
-    default:
-      why = CreateFailure::kOther;
-  }
+  why = GetLastError() == ERROR_FILE_EXISTS ? CreateFailure::kNameTaken : CreateFailure::kOther;
   return kInvalidHandle;
 }
 
@@ -272,8 +264,14 @@ bool MoveReplacing(const Folder& folder, const std::string& from, const std::str
   return error == ERROR_SUCCESS;
 }
 
-void RemoveFile(const Folder& folder, const std::string& name) {
-  DeleteFileA(InFolder(folder, name).c_str());
+bool RemoveFile(const Folder& folder, const std::string& name) {
+  return DeleteFileA(InFolder(folder, name).c_str()) || GetLastError() != ERROR_ACCESS_DENIED;
+}
+
+void EmptyFile(const Folder& folder, const std::string& name) {
+  HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_WRITE, 0, nullptr,
+                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
 void HoldInterrupts() {
@@ -289,14 +287,17 @@ void ReleaseInterrupts() {
   if (last && g_interrupted) Sleep(INFINITE);
 }
 
-void RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name) {
   const std::string path = InFolder(folder, name);
-  g_removeSet = !name.empty() && path.size() < sizeof g_removeName;
-  if (g_removeSet) std::memcpy(g_removeName, path.c_str(), path.size() + 1);
+  g_removeSet = false;
+  if (path.size() >= sizeof g_removeName) return false;
+  std::memcpy(g_removeName, path.c_str(), path.size() + 1);
+  g_removeSet = !name.empty();
+  return true;
 }
 
 #ifdef BRONTA_FAULT_INJECTION
-bool RaiseInterrupt() {
+bool RaiseInterrupt(int) {
   // The event reaches every process on this console, this one on a thread
   // of its own. Where the console cannot take the event (Wine's, without a
   // terminal), the process takes a console of its own, keeping its

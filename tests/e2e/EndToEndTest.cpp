@@ -4,11 +4,14 @@
 #include <locale.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "support/Files.h"
@@ -20,10 +23,6 @@ namespace {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
-
-bool UnderWine() {
-  return ProgramCommand().size() > 1;
-}
 
 // Reads `count` bytes at `offset` without loading the whole file.
 Bytes ReadAt(const fs::path& path, std::uint64_t offset, std::size_t count) {
@@ -48,15 +47,6 @@ class EndToEnd : public ::testing::Test {
 
   ScratchDir dir_;
 };
-
-TEST_F(EndToEnd, WithoutArgumentsPrintsTheBanner) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {""}, {"", ""}}) {
-    const RunResult result = Convert(args);
-    EXPECT_EQ(result.out, Lines(kBanner));
-    EXPECT_EQ(result.status, 0);
-  }
-  EXPECT_TRUE(dir_.Names().empty());
-}
 
 // One WAV file in, with an earlier voice.wss beside it: a conversion replaces
 // that file, a refusal leaves it as it was, and nothing else is left behind.
@@ -96,136 +86,251 @@ TEST_F(EndToEnd, ConvertsOrRefusesEachInput) {
   }
 }
 
-TEST_F(EndToEnd, NamesTheOutputBesideTheInput) {
-  fs::create_directory(dir_ / "snd.old");
-  struct {
-    const char* input;
-    const char* output;
-  } const cases[] = {
-      {"snd.old/voice", "snd.old/voice.wss"},
-      {"snd.old/SHOT.WAV", "snd.old/SHOT.wss"},
-      {"snd.old/a.b.wav", "snd.old/a.b.wss"},
-      {"-h", "-h.wss"},  // no options: a file name like any other
-  };
-  for (const auto& c : cases) {
-    Put(c.input, CanonicalWav(8000, "abcd"));
-    const RunResult result = Convert({c.input, "ignored-second-argument"});
-    EXPECT_EQ(result.out, "") << c.input;
-    EXPECT_EQ(result.status, 0) << c.input;
-    EXPECT_EQ(Get(c.output), Wss(8000, "abcd", 4)) << c.input;
-  }
-}
-
-// Inputs that cannot be opened, and outputs that would be the input itself
-// or no file at all: the run is refused and every file stays as it was.
-TEST_F(EndToEnd, RefusesInputsAndOutputsItCannotUse) {
+// What each command line gives: the status and its message (or the banner),
+// and the output it writes, beside its input. Every other file stays as it
+// was, and nothing else is left behind.
+TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   const Bytes input = CanonicalWav(8000, "abcd");
-  Put("voice.wss", input);
+  fs::create_directory(dir_ / "snd.old");
+  for (const char* name :
+       {"voice.wav", "my voice.wav", "snd.old/voice", "snd.old/SHOT.WAV", "snd.old/a.b.wav", "-h",
+        "same.wss", "taken.wav", "hard.wav", "soft.wav"}) {
+    Put(name, input);
+  }
+  Put("bad.wav", "not a WAV file");
   fs::create_directory(dir_ / "folder.wav");
   fs::create_directory(dir_ / "taken.wss");
-  Put("taken.wav", input);
-  Put("hard.wav", input);
   fs::create_hard_link(dir_ / "hard.wav", dir_ / "hard.wss");
-  Put("soft.wav", input);
   fs::create_symlink("soft.wav", dir_ / "soft.wss");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.wav").c_str(), 0600), 0);
+  // A shell on POSIX hands an empty argument over as one; Windows drops an
+  // empty pair of quotes.
+  const bool dropsEmpty = UnderWine();
+  constexpr int kShowsBanner = -1;
   struct {
-    const char* input;
-    int status;
+    std::vector<std::string> args;
+    int status;                    // kShowsBanner: the banner, and 0
+    const char* output = nullptr;  // the file it writes
+    decltype(RunOptions::standardFiles) files = RunOptions::kCaptured;
   } const cases[] = {
-      {"missing.wav", 1}, {"folder.wav", 1}, {"voice.wss", 2},  // its output is the input itself
-      {"taken.wav", 2},                                         // the output name is a directory
-      {"hard.wav", 2},  // the output name is a hard link to the input
-      {"soft.wav", 2},  // the output name is a symbolic link to the input
+      {{}, kShowsBanner},
+      {{""}, dropsEmpty ? kShowsBanner : 1},
+      {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : nullptr},
+      {{"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
+      {{"my voice.wav"}, 0, "my voice.wss"},
+      {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
+      {{"snd.old/SHOT.WAV"}, 0, "snd.old/SHOT.wss"},
+      {{"snd.old/a.b.wav"}, 0, "snd.old/a.b.wss"},
+      {{"-h"}, 0, "-h.wss"},  // no options: a file name like any other
+      {{std::string(5000, 'w')}, 1},
+      {{"missing.wav"}, 1},
+      {{"folder.wav"}, 1},
+      {{UnderWine() ? "missing.wav" : "fifo.wav"}, 1},  // Wine would wait for a writer
+      {{"same.wss"}, 2},                                // its output is the input itself
+      {{"taken.wav"}, 2},                               // the output name is a directory
+      {{"hard.wav"}, 2},  // the output name is a hard link to the input
+      {{"soft.wav"}, 2},  // the output name is a symbolic link to the input
+      {{"bad.wav"}, 9},
+      {{"bad.wav"}, 9, nullptr, RunOptions::kBrokenPipe},  // its message goes nowhere
   };
   const auto before = dir_.Names();
   for (const auto& c : cases) {
-    const RunResult result = Convert({c.input});
-    EXPECT_EQ(result.out, OutputOfStatus(c.status)) << c.input;
-    EXPECT_EQ(result.status, c.status) << c.input;
+    SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0].substr(0, 40));
+    RunOptions options;
+    options.standardFiles = c.files;
+    const RunResult result = Convert(c.args, options);
+    EXPECT_EQ(result.status, c.status == kShowsBanner ? 0 : c.status);
+    if (c.files == RunOptions::kCaptured) {
+      EXPECT_EQ(result.out, c.status == kShowsBanner ? Lines(kBanner) : OutputOfStatus(c.status));
+    }
+    if (c.output) {
+      EXPECT_EQ(Get(c.output), Wss(8000, "abcd", 4));
+      fs::remove(dir_ / c.output);
+    }
   }
   EXPECT_EQ(dir_.Names(), before);
-  for (const char* name : {"voice.wss", "taken.wav", "hard.wav", "soft.wav"}) {
+  EXPECT_EQ(dir_.Names("snd.old"), (std::vector<std::string>{"SHOT.WAV", "a.b.wav", "voice"}));
+  for (const char* name : {"voice.wav", "same.wss", "hard.wav", "soft.wav", "snd.old/voice"}) {
     EXPECT_EQ(Get(name), input) << name;
   }
 }
 
-// A new output gets the permissions of any new file; one that replaces an
-// earlier output gets that file's, and as root its owner and group too.
-TEST_F(EndToEnd, TheOutputTakesTheEarlierOutputsPermissions) {
+// The access ACL of a file, as the system stores it ("" for none).
+Bytes AccessAcl(const fs::path& file) {
+  char acl[1024];
+  const ssize_t size = lgetxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl);
+  return size > 0 ? Bytes(acl, static_cast<std::size_t>(size)) : "";
+}
+
+// Who may read the output. A new output gets the permissions of any new
+// file; one that replaces an earlier output gets that file's permission bits
+// and ACL, and its owner and group where the user may give them away; a
+// group that cannot be kept gets no more than everybody else. No user
+// writes where the permissions say it may not.
+TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   if (UnderWine()) GTEST_SKIP() << "Windows files have no POSIX permission bits";
   const mode_t mask = umask(0);
   umask(mask);
-  const bool root = geteuid() == 0;
-  struct {
-    const char* what;
-    int earlierMode;  // -1: no earlier output
-    bool earlierOfNobody;
-    bool link;  // voice.wss is a symbolic link to the earlier file
-    mode_t mode;
-  } const cases[] = {
-      {"no earlier output", -1, false, false, 0666 & ~mask},
-      {"earlier output 0600", 0600, false, false, 0600},
-      {"earlier output 0640", 0640, false, false, 0640},
-      {"earlier output 0604 of nobody", 0604, true, false, 0604},
-      // The move replaces the link; what it points to lends nothing.
-      {"a link to a file 0600 of nobody", 0600, true, true, 0666 & ~mask},
-  };
-  Put("voice.wav", CanonicalWav(8000, "abcd"));
-  for (const auto& c : cases) {
-    if (c.earlierOfNobody && !root) continue;  // only root may give a file away
-    SCOPED_TRACE(c.what);
-    fs::remove(dir_ / "voice.wss");
-    fs::remove(dir_ / "earlier");
-    const std::string earlier = c.link ? "earlier" : "voice.wss";
-    if (c.earlierMode >= 0) {
-      Put(earlier, "earlier output");
-      ASSERT_EQ(chmod((dir_ / earlier).c_str(), static_cast<mode_t>(c.earlierMode)), 0);
-      if (c.earlierOfNobody) {
-        ASSERT_EQ(chown((dir_ / earlier).c_str(), 65534, 65534), 0);
-      }
-      if (c.link) fs::create_symlink("earlier", dir_ / "voice.wss");
-    }
-    ASSERT_EQ(Convert({"voice.wav"}).status, 0);
-    struct stat st;
-    ASSERT_EQ(lstat((dir_ / "voice.wss").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, c.mode);
-    const bool nobodys = c.earlierOfNobody && !c.link;
-    EXPECT_EQ(st.st_uid, nobodys ? 65534u : geteuid());
-    EXPECT_EQ(st.st_gid, nobodys ? 65534u : getegid());
-    EXPECT_EQ(Get("voice.wss"), Wss(8000, "abcd", 4));
-    if (c.link) {
-      EXPECT_EQ(Get("earlier"), "earlier output");
+  std::string noNobody;  // why the program cannot run as nobody here
+  if (geteuid() != 0) noNobody = "needs root to run the program as another user (nobody)";
+  for (fs::path up = dir_.path().parent_path(); up != up.parent_path(); up = up.parent_path()) {
+    if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
+      noNobody = "nobody cannot enter " + up.string() + ": set TMPDIR to a directory it can reach";
     }
   }
+  // The build tree may lie where nobody cannot enter: nobody runs a copy.
+  fs::permissions(dir_.path(), fs::perms::all);
+  fs::copy_file(ProgramPath(), dir_ / "bronta");
+  // user::rw-, user:nobody:---, group::r--, mask::r--, other::r--: 0644, but
+  // not for nobody.
+  const Bytes noneForNobody = Le32(2) + Le16(1) + Le16(6) + Le32(~0u) + Le16(2) + Le16(0) +
+                              Le32(65534) + Le16(4) + Le16(4) + Le32(~0u) + Le16(0x10) + Le16(4) +
+                              Le32(~0u) + Le16(0x20) + Le16(4) + Le32(~0u);
+  constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
+  struct {
+    const char* what;
+    int runAs = 0;  // 0: this user; kNobody; kUsers: nobody, a member of group 100 too
+    int folderMode = 0777;
+    int earlierMode = kNew;  // the earlier voice.wss, if any
+    int earlierUid = kRunner, earlierGid = kRunner;
+    bool link = false;  // voice.wss is a symbolic link to the earlier file
+    const Bytes* acl = nullptr;
+    int status = 0;
+    int mode = kNew;  // the output's afterwards; the earlier file's when refused
+    int uid = kRunner, gid = kRunner;
+  } const cases[] = {
+      {.what = "no earlier output"},
+      {.what = "earlier 0600", .earlierMode = 0600, .mode = 0600},
+      {.what = "earlier 0775", .earlierMode = 0775, .mode = 0775},
+      {.what = "earlier 0604 of nobody",
+       .earlierMode = 0604,
+       .earlierUid = kNobody,
+       .earlierGid = kNobody,
+       .mode = 0604,
+       .uid = kNobody,
+       .gid = kNobody},
+      // The move replaces the link; what it points to lends nothing.
+      {.what = "a link to a file 0600 of nobody",
+       .earlierMode = 0600,
+       .earlierUid = kNobody,
+       .earlierGid = kNobody,
+       .link = true},
+      {.what = "an ACL that shuts nobody out",
+       .earlierMode = 0644,
+       .acl = &noneForNobody,
+       .mode = 0644},
+      {.what = "nobody: group root not kept",
+       .runAs = kNobody,
+       .earlierMode = 0640,
+       .earlierUid = kNobody,
+       .earlierGid = 0,
+       .mode = 0600},
+      {.what = "nobody in group 100: group kept",
+       .runAs = kUsers,
+       .earlierMode = 0664,
+       .earlierUid = 0,
+       .earlierGid = kUsers,
+       .mode = 0664,
+       .gid = kUsers},
+      {.what = "nobody: a read-only earlier output",
+       .runAs = kNobody,
+       .earlierMode = 0644,
+       .earlierUid = 0,
+       .earlierGid = 0,
+       .status = 2,
+       .mode = 0644,
+       .uid = 0,
+       .gid = 0},
+      {.what = "nobody: a folder it may not write",
+       .runAs = kNobody,
+       .folderMode = 0755,
+       .status = 2},
+  };
+  Bytes skipped;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool gives = c.runAs != 0 || c.earlierUid != kRunner || c.earlierGid != kRunner;
+    if (gives && !noNobody.empty()) {
+      skipped += std::string(" ") + c.what + ",";
+      continue;
+    }
+    fs::remove_all(dir_ / "out");
+    fs::create_directory(dir_ / "out");
+    Put("out/voice.wav", CanonicalWav(8000, "abcd"));
+    const std::string earlier = c.link ? "out/earlier" : "out/voice.wss";
+    if (c.earlierMode != kNew) {
+      Put(earlier, "earlier output");
+      ASSERT_EQ(chmod((dir_ / earlier).c_str(), static_cast<mode_t>(c.earlierMode)), 0);
+      ASSERT_EQ(chown((dir_ / earlier).c_str(), c.earlierUid, c.earlierGid), 0);
+      if (c.link) fs::create_symlink("earlier", dir_ / "out/voice.wss");
+    }
+    if (c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
+                          c.acl->size(), 0) != 0) {
+      skipped += std::string(" ") + c.what + " (" + std::strerror(errno) + "),";
+      continue;
+    }
+    ASSERT_EQ(chmod((dir_ / "out").c_str(), static_cast<mode_t>(c.folderMode)), 0);
+    RunOptions options;
+    options.workingDir = dir_.path().string();
+    options.unprivileged = c.runAs != 0;
+    options.extraGroup = c.runAs == kUsers ? kUsers : -1;
+    const RunResult result = RunCommand(
+        {c.runAs != 0 ? (dir_ / "bronta").string() : ProgramPath(), "out/voice.wav"}, options);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    const int runner = c.runAs != 0 ? kNobody : static_cast<int>(geteuid());
+    struct stat st;
+    if (lstat((dir_ / "out/voice.wss").c_str(), &st) != 0) {
+      EXPECT_EQ(c.status, 2) << "no output";
+      EXPECT_EQ(dir_.Names("out"), std::vector<std::string>{"voice.wav"});
+      continue;
+    }
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, c.mode == kNew ? 0666 & ~mask : static_cast<mode_t>(c.mode));
+    EXPECT_EQ(st.st_uid, static_cast<uid_t>(c.uid == kRunner ? runner : c.uid));
+    EXPECT_EQ(st.st_gid, static_cast<gid_t>(c.gid == kRunner ? runner : c.gid));
+    EXPECT_EQ(Get("out/voice.wss"), c.status == 0 ? Wss(8000, "abcd", 4) : "earlier output");
+    EXPECT_EQ(AccessAcl(dir_ / "out/voice.wss"), c.acl ? *c.acl : "");
+    if (c.link) {
+      EXPECT_EQ(Get("out/earlier"), "earlier output");
+    }
+    EXPECT_EQ(dir_.Names("out").size(), c.link ? 3u : 2u) << "a temporary file left";
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "rows not run:" << skipped << " " << noNobody;
 }
 
 // An output whose name is as long as the system allows can be written: its
-// temporary file beside it then takes a shorter name. Natively that is the
-// longest name of a file; under Wine, the longest path that the ANSI calls
-// take (MAX_PATH, 260 with the final 0), given in full.
+// temporary file beside it then takes a name no longer than the output's.
+// Natively that is the longest name of a file; under Wine, the longest path
+// that the ANSI calls take (MAX_PATH, 260 with the final 0), given in full,
+// both with a long name and with the shortest name in a deep folder.
 TEST_F(EndToEnd, WritesAnOutputNameAtTheSystemsLimit) {
-  std::string input, argument;
+  std::string prefix;  // how the argument names the scratch directory
+  std::vector<std::pair<std::string, std::string>> cases;  // a folder in it, the input's name
   if (UnderWine()) {
-    std::string folder = "Z:" + dir_.path().string() + "/";
-    std::replace(folder.begin(), folder.end(), '/', '\\');
-    ASSERT_LT(folder.size() + 5, 259u) << "TMPDIR is too deep for a MAX_PATH name";
-    input = std::string(259 - folder.size() - 4, 'n') + ".wav";
-    argument = folder + input;
+    prefix = "Z:" + dir_.path().string() + "/";
+    std::replace(prefix.begin(), prefix.end(), '/', '\\');
+    ASSERT_LT(prefix.size() + 10, 259u) << "TMPDIR is too deep for a MAX_PATH name";
+    const std::size_t room = 259 - prefix.size() - 4;
+    cases = {{"", std::string(room, 'n') + ".wav"}, {std::string(room - 1, 'd'), ".wav"}};
   } else {
-    input = std::string(251, 'n') + ".wav";  // 255 bytes, the longest name on Linux
-    argument = input;
+    cases = {{"", std::string(251, 'n') + ".wav"}};  // 255 bytes, the longest name on Linux
   }
-  const std::string output = input.substr(0, input.size() - 4) + ".wss";
-  Put(input, CanonicalWav(8000, "abcd"));
-  for (bool earlier : {false, true}) {
-    SCOPED_TRACE(earlier ? "replacing an earlier output" : "a new output");
-    if (earlier) Put(output, "earlier output");
-    const RunResult result = Convert({argument});
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(Get(output), Wss(8000, "abcd", 4));
-    EXPECT_EQ(dir_.Names(), (std::vector<std::string>{input, output}));
+  for (const auto& [folder, input] : cases) {
+    const std::string output = input.substr(0, input.size() - 4) + ".wss";
+    const std::string in = folder.empty() ? "" : folder + "/";
+    if (!folder.empty()) fs::create_directory(dir_ / folder);
+    Put(in + input, CanonicalWav(8000, "abcd"));
+    for (bool earlier : {false, true}) {
+      SCOPED_TRACE(in + input + (earlier ? ", replacing an earlier output" : ", a new output"));
+      if (earlier) Put(in + output, "earlier output");
+      const RunResult result = Convert({prefix + (folder.empty() ? "" : folder + "\\") + input});
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(Get(in + output), Wss(8000, "abcd", 4));
+      EXPECT_EQ(dir_.Names(folder), (std::vector<std::string>{input, output}));
+    }
+    fs::remove(dir_ / (in + input));
+    fs::remove(dir_ / (in + output));
   }
 }
 
@@ -273,58 +378,6 @@ TEST_F(EndToEnd, AFileSizeLimitLeavesNoOutput) {
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
 }
 
-TEST_F(EndToEnd, RespectsWhatTheUserMayNotWrite) {
-  if (UnderWine()) GTEST_SKIP() << "needs POSIX permissions and a user switch";
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user (nobody)";
-  // The program runs as "nobody", for whom root's permission bits hold. The
-  // build tree may lie where nobody cannot enter, so the program is run from
-  // a copy in the scratch directory.
-  for (fs::path up = dir_.path().parent_path(); up != up.parent_path(); up = up.parent_path()) {
-    if ((fs::status(up).permissions() & fs::perms::others_exec) == fs::perms::none) {
-      GTEST_SKIP() << "nobody cannot enter " << up << ": set TMPDIR to a directory it can reach";
-    }
-  }
-  fs::permissions(dir_.path(), fs::perms::all);
-  fs::copy_file(ProgramPath(), dir_ / "bronta");
-  fs::permissions(dir_ / "bronta", fs::perms::owner_all | fs::perms::group_read |
-                                       fs::perms::group_exec | fs::perms::others_read |
-                                       fs::perms::others_exec);
-  const Bytes input = CanonicalWav(8000, "abcd");
-  fs::create_directory(dir_ / "locked");
-  Put("locked/voice.wav", input);
-  fs::permissions(dir_ / "locked", fs::perms::owner_all | fs::perms::group_read |
-                                       fs::perms::group_exec | fs::perms::others_read |
-                                       fs::perms::others_exec);
-  fs::create_directory(dir_ / "open");
-  fs::permissions(dir_ / "open", fs::perms::all);
-  Put("open/voice.wav", input);
-  Put("open/voice.wss", "read-only earlier output");
-  fs::permissions(dir_ / "open/voice.wss", fs::perms::owner_read | fs::perms::others_read);
-  Put("open/fresh.wav", input);
-  RunOptions asNobody;
-  asNobody.unprivileged = true;
-  asNobody.workingDir = dir_.path().string();
-  struct {
-    const char* input;
-    int status;
-  } const cases[] = {
-      {"locked/voice.wav", 2},
-      {"open/voice.wav", 2},
-      {"open/fresh.wav", 0},  // the same user can convert where it may write
-  };
-  for (const auto& c : cases) {
-    const RunResult result = RunCommand({(dir_ / "bronta").string(), c.input}, asNobody);
-    EXPECT_EQ(result.out, OutputOfStatus(c.status)) << c.input;
-    EXPECT_EQ(result.status, c.status) << c.input << ": " << result.err;
-  }
-  EXPECT_FALSE(fs::exists(dir_ / "locked/voice.wss"));
-  EXPECT_EQ(Get("open/voice.wss"), "read-only earlier output");
-  EXPECT_EQ(Get("open/fresh.wss"), Wss(8000, "abcd", 4));
-  std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_ / "open")) ++files;
-  EXPECT_EQ(files, 4u);  // no temporary file left
-}
-
 TEST_F(EndToEnd, TwoRunsAtOnceBothWriteACompleteFile) {
   const Bytes samples = Pattern(8 << 20);
   Put("voice.wav", CanonicalWav(22050, samples));
@@ -334,31 +387,8 @@ TEST_F(EndToEnd, TwoRunsAtOnceBothWriteACompleteFile) {
   other.join();
   EXPECT_EQ(first.status, 0);
   EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(Get("voice.wss"), Wss(22050, samples, 0));
+  EXPECT_TRUE(SameBytes(Get("voice.wss"), Wss(22050, samples, 0)));
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
-}
-
-TEST_F(EndToEnd, TakesTheCommandLineAsAShellPassesIt) {
-  Put("my voice.wav", CanonicalWav(8000, "abcd"));
-  Put("x.wav", CanonicalWav(8000, "efgh"));
-  struct {
-    std::vector<std::string> args;
-    int status;
-    const char* output;  // the file it must write, or nullptr
-  } const cases[] = {
-      {{"my voice.wav"}, 0, "my voice.wss"},
-      {{"", "x.wav"}, 0, "x.wss"},  // an empty argument is no argument
-      {{std::string(5000, 'w')}, 1, nullptr},
-  };
-  for (const auto& c : cases) {
-    const RunResult result = Convert(c.args);
-    EXPECT_EQ(result.out, OutputOfStatus(c.status));
-    EXPECT_EQ(result.status, c.status);
-    if (c.output) {
-      EXPECT_TRUE(fs::exists(dir_ / c.output)) << c.output;
-    }
-  }
-  EXPECT_EQ(dir_.Names().size(), 4u);
 }
 
 // Windows takes file names in its ANSI code page. A name in a script that
@@ -378,10 +408,13 @@ TEST_F(EndToEnd, NamesOutsideTheCodePage) {
   fs::create_directory(dir_ / "sub");
   Put("test.wav", CanonicalWav(8000, "look"));  // the look-alikes
   Put("sub/test.wav", CanonicalWav(8000, "look"));
+  std::string cjk;  // 81 characters, 243 bytes in UTF-8: the temporary name takes a short one
+  for (int i = 0; i < 81; ++i) cjk += "\xE9\x9F\xB3";
   struct {
-    const char* input;  // in UTF-8
-    const char* output;
+    std::string input;  // in UTF-8
+    std::string output;
   } const names[] = {
+      {cjk + ".wav", cjk + ".wss"},
       {"\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wav",  // fullwidth "test"
        "\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wss"},
       {"sub\xEF\xBC\x8Ftest.wav", "sub\xEF\xBC\x8Ftest.wss"},  // a fullwidth solidus
@@ -395,7 +428,8 @@ TEST_F(EndToEnd, NamesOutsideTheCodePage) {
     std::vector<std::string> command = ProgramCommand();
     if (!manifest) command.back() = withoutManifest;
     for (const auto& name : names) {
-      SCOPED_TRACE(std::string(manifest ? "with" : "without") + " the manifest: " + name.input);
+      SCOPED_TRACE(std::string(manifest ? "with" : "without") +
+                   " the manifest: " + name.input.substr(0, 40));
       RunOptions options;
       options.workingDir = dir_.path().string();
       command.push_back(name.input);

@@ -1,8 +1,10 @@
 // Walks over every step of a conversion: each platform operation in turn,
 // the first, the second, ... until a run meets none, fails as the system
-// would make it fail, is interrupted as by a user's Ctrl+C, or finds its
-// folder renamed under it by another program. Every time it checks what the
-// user sees and what is left on disk.
+// would make it fail, finds the input ending early, is interrupted by a
+// signal or a user's Ctrl+C, or finds its folder swapped under it by another
+// program. Every time it checks what the user sees and what is left on disk.
+
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -18,15 +20,12 @@ namespace {
 using namespace testing_support;
 namespace fs = std::filesystem;
 
-bool UnderWine() {
-  return ProgramCommand().size() > 1;
-}
-
 // What a fault in each operation must end with: the exit status, and with it
-// the message. A failed close of the input loses nothing, so the run still
-// succeeds; the second close is the output's.
+// the message. A refused temporary name is followed by a short one, and a
+// failed close of the input loses nothing, so the run still succeeds; the
+// second close is the output's.
 const std::map<std::string, int> kExpectedStatus = {
-    {"folder 1", 1}, {"open 1", 1}, {"check 1", 2}, {"create 1", 2}, {"read", 5},   {"seek", 5},
+    {"folder 1", 1}, {"open 1", 1}, {"check 1", 2}, {"create 1", 0}, {"read", 5},   {"seek", 5},
     {"size", 5},     {"write", 6},  {"close 1", 0}, {"close 2", 6},  {"move 1", 6},
 };
 
@@ -37,43 +36,61 @@ int ExpectedStatus(const std::string& step) {
   return it == kExpectedStatus.end() ? -1 : it->second;
 }
 
-// The sound sounds/voice.wav with an earlier sounds/voice.wss beside it, run
-// from the folder above, as a script over a tree would.
+// The signals that end a process, one a step in turn (Windows: always
+// Ctrl+C).
+const std::vector<int> kSignals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,   SIGUSR2,
+                                   SIGALRM, SIGPROF, SIGXCPU, SIGIO,   SIGVTALRM, SIGPWR,
+                                   SIGSYS,  SIGTRAP, SIGABRT, SIGILL,  SIGRTMIN,  SIGRTMAX};
+
+std::string Environment(const char* name, const char* otherwise) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : otherwise;
+}
+
+// The sound FOLDER/NAME.wav with an earlier FOLDER/NAME.wss beside it, run
+// from the folder above, as a script over a tree would; "sounds" and
+// "voice" unless BRONTA_WALK_FOLDER and BRONTA_WALK_NAME say otherwise.
 struct Walk {
   ScratchDir dir;
+  const std::string folder = Environment("BRONTA_WALK_FOLDER", "sounds");
+  const std::string name = Environment("BRONTA_WALK_NAME", "voice");
   const Bytes samples = Pattern(600000);  // several buffers of the copy
   const Bytes input =
       Riff(Chunk("LIST", "INFOabc") + Chunk("fmt ", PcmFormat(22050)) + Chunk("data", samples));
   const Bytes converted = Wss(22050, samples, 600000);
 
   RunResult Run(std::vector<std::string> environment, RunOptions options = {}) {
-    fs::remove_all(dir / "sounds");
-    fs::remove_all(dir / "sounds.moved");
-    fs::create_directory(dir / "sounds");
-    WriteFile(dir / "sounds/voice.wav", input);
-    WriteFile(dir / "sounds/voice.wss", "earlier output");
+    fs::remove_all(dir / folder);
+    fs::remove_all(dir / (folder + ".moved"));
+    fs::create_directory(dir / folder);
+    WriteFile(dir / folder / (name + ".wav"), input);
+    WriteFile(dir / folder / (name + ".wss"), "earlier output");
     options.workingDir = dir.path().string();
-    environment.push_back("BRONTA_RENAME_FOLDER=sounds");
+    environment.push_back("BRONTA_RENAME_FOLDER=" + folder);
     options.environment = environment;
     std::vector<std::string> command = ProgramCommand();
-    command.push_back("sounds/voice.wav");
+    command.push_back(folder + "/" + name + ".wav");
     return RunCommand(command, options);
   }
-  // The input and, as `converted` says, the new output or the earlier one,
-  // and nothing else: no temporary file, here or anywhere.
-  void ExpectFiles(bool convertedOutput, const std::string& folder = "sounds") {
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{folder});
-    EXPECT_EQ(ReadFile(dir / folder / "voice.wav"), input);
-    EXPECT_EQ(ReadFile(dir / folder / "voice.wss"), convertedOutput ? converted : "earlier output");
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir / folder)) {
-      names.push_back(entry.path().filename().string());
+  // The input and, as `convertedOutput` says, the new output or the earlier
+  // one, and nothing else: no temporary file, here or anywhere. When the
+  // folder was `moved`, they are in the moved folder, and an empty one that
+  // another program made stands in its old place.
+  void ExpectFiles(bool convertedOutput, bool moved = false) {
+    const std::string where = moved ? folder + ".moved" : folder;
+    const std::vector<std::string> top =
+        moved ? std::vector<std::string>{folder, where} : std::vector<std::string>{folder};
+    EXPECT_EQ(dir.Names(), top);
+    if (moved) {
+      EXPECT_TRUE(dir.Names(folder).empty());
     }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"voice.wav", "voice.wss"}));
+    EXPECT_EQ(dir.Names(where), (std::vector<std::string>{name + ".wav", name + ".wss"}));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / where / (name + ".wav")), input));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / where / (name + ".wss")),
+                          convertedOutput ? converted : "earlier output"));
   }
   void ExpectConverted(const RunResult& result) {
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
     ExpectFiles(true);
   }
@@ -88,16 +105,19 @@ std::string Injected(const std::string& err, const std::string& prefix) {
   return err.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// Runs the walk with `variable` set to 1, 2, ... until a run passes every
-// step without the seam acting (it names the step on standard error after
-// `marker`), which must convert as usual. `check` judges each other run.
-// Returns the number of steps walked, or -1 when the system delivered no
-// interrupt.
+// Runs the walk with `variable` set to 1, 2, ... (and the signal of that
+// step) until a run passes every step without the seam acting (it names the
+// step on standard error after `marker`), which must convert as usual.
+// `check(result, step, n)` judges each other run. Returns the number of steps
+// walked, or -1 when the system delivered no interrupt.
 template <typename Check>
 int WalkEveryStep(Walk& walk, const std::string& variable, const std::string& marker, Check check,
                   const RunOptions& options = {}) {
   for (int n = 1; n < 300; ++n) {
-    const RunResult result = walk.Run({variable + "=" + std::to_string(n)}, options);
+    const int signal = kSignals[n % kSignals.size()];
+    const RunResult result = walk.Run(
+        {variable + "=" + std::to_string(n), "BRONTA_INTERRUPT_SIGNAL=" + std::to_string(signal)},
+        options);
     if (result.status == 77 && result.err.find("interrupt not delivered") != std::string::npos) {
       return -1;
     }
@@ -107,43 +127,66 @@ int WalkEveryStep(Walk& walk, const std::string& variable, const std::string& ma
       return n - 1;
     }
     SCOPED_TRACE(variable + "=" + std::to_string(n) + ": " + step);
-    check(result, step);
+    check(result, step, n);
   }
   ADD_FAILURE() << "the walk did not end";
   return 0;
 }
 
+// A failed operation at any step, and the input ending early at any read.
 TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   Walk walk;
   std::map<std::string, int> seen;
-  const int steps =
-      WalkEveryStep(walk, "BRONTA_FAIL_AT",
-                    "injected fault: ", [&](const RunResult& result, const std::string& step) {
-                      ++seen[step.substr(0, step.find(' '))];
-                      const int expected = ExpectedStatus(step);
-                      ASSERT_NE(expected, -1) << "a step without an expected outcome";
-                      EXPECT_EQ(result.status, expected);
-                      EXPECT_EQ(result.out, OutputOfStatus(expected));
-                      walk.ExpectFiles(expected == 0);
-                    });
+  int firstWrite = 0;
+  const int steps = WalkEveryStep(walk, "BRONTA_FAIL_AT", "injected fault: ",
+                                  [&](const RunResult& result, const std::string& step, int n) {
+                                    if (!firstWrite && step.rfind("write", 0) == 0) firstWrite = n;
+                                    ++seen[step.substr(0, step.find(' '))];
+                                    const int expected = ExpectedStatus(step);
+                                    ASSERT_NE(expected, -1) << "a step without an expected outcome";
+                                    EXPECT_EQ(result.status, expected);
+                                    EXPECT_EQ(result.out, OutputOfStatus(expected));
+                                    walk.ExpectFiles(expected == 0);
+                                  });
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
   for (const char* operation :
-       {"open", "check", "create", "read", "seek", "size", "write", "close", "move"}) {
+       {"folder", "open", "check", "create", "read", "seek", "size", "write", "close", "move"}) {
     EXPECT_GT(seen[operation], 0) << operation << " was never made to fail";
   }
   // The samples move in several blocks, each of which can fail.
   EXPECT_GT(seen["read"], 3);
   EXPECT_GT(seen["write"], 3);
+
+  // A temporary file that its folder keeps (made read-only meanwhile) is
+  // emptied.
+  const RunResult kept =
+      walk.Run({"BRONTA_FAIL_AT=" + std::to_string(firstWrite), "BRONTA_FAIL_ALSO=remove"});
+  EXPECT_EQ(kept.status, 6) << kept.err;
+  const auto names = walk.dir.Names(walk.folder);
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(fs::file_size(walk.dir / walk.folder / names[2]), 0u) << names[2];
+
+  // An input that ends at its first read is no WAV file; one that ends
+  // later has shrunk under the run.
+  const int reads =
+      WalkEveryStep(walk, "BRONTA_END_AT",
+                    "injected end: ", [&](const RunResult& result, const std::string& step, int) {
+                      const int expected = step == "read 1" ? 9 : 5;
+                      EXPECT_EQ(result.status, expected);
+                      EXPECT_EQ(result.out, OutputOfStatus(expected));
+                      walk.ExpectFiles(false);
+                    });
+  EXPECT_GT(reads, 3);
 }
 
 // An interrupt ends the run without a message and without a temporary
 // file, and keeps the earlier output; one that comes at the final move
 // waits for it, and the run ends as the success it is. Started with the
-// interrupt ignored, as nohup and a shell's background jobs start it, the
+// signal ignored, as nohup and a shell's background jobs start it, the
 // run is not stopped at all.
 TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
   Walk walk;
-  const auto interrupted = [&](const RunResult& result, const std::string& step) {
+  const auto interrupted = [&](const RunResult& result, const std::string& step, int n) {
     EXPECT_EQ(result.out, "");
     if (step == "move 1") {
       EXPECT_EQ(result.status, 0);
@@ -153,7 +196,8 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
     if (UnderWine()) {
       EXPECT_NE(result.status, 0);
     } else {
-      EXPECT_EQ(result.status, 128 + 2) << "not ended by SIGINT";
+      const int signal = kSignals[n % kSignals.size()];
+      EXPECT_EQ(result.status, 128 + signal) << "not ended by signal " << signal;
     }
     walk.ExpectFiles(false);
   };
@@ -163,34 +207,46 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
 
   if (UnderWine()) GTEST_SKIP() << "Wine starts no program with Ctrl+C ignored from here";
   RunOptions ignoring;
-  ignoring.ignoreInterrupts = true;
+  ignoring.ignoredSignals = kSignals;
   WalkEveryStep(
       walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ",
-      [&](const RunResult& result, const std::string&) { walk.ExpectConverted(result); }, ignoring);
+      [&](const RunResult& result, const std::string&, int) { walk.ExpectConverted(result); },
+      ignoring);
 }
 
-// The folder renamed by another program between two steps: the output still
-// lands beside the input, in the folder under its new name, and nothing is
-// left anywhere. Renamed before the input is opened, the input is not
-// there. (Windows refuses to rename a folder that the run holds.)
-TEST(FaultWalk, AFolderRenamedAtAnyStepKeepsTheRunWhole) {
+// The folder renamed by another program between two steps, and an empty
+// one made in its place: the input and the output are found in the folder
+// under its new name, and nothing is left anywhere. Renamed before the run
+// holds the folder, the input is not there. (Windows refuses to rename a
+// folder that the run holds.)
+TEST(FaultWalk, AFolderSwappedAtAnyStepKeepsTheRunWhole) {
   Walk walk;
   int renamed = 0;
+  int firstWrite = 0;
   WalkEveryStep(walk, "BRONTA_RENAME_AT",
-                "injected rename: ", [&](const RunResult& result, const std::string& step) {
+                "injected rename: ", [&](const RunResult& result, const std::string& step, int n) {
                   const bool done = step.find(" done") != std::string::npos;
                   if (!UnderWine()) {
                     EXPECT_TRUE(done) << "the folder was not renamed";
                   }
                   renamed += done;
+                  if (!firstWrite && step.rfind("write", 0) == 0) firstWrite = n;
                   const int expected = done && step.rfind("folder", 0) == 0 ? 1 : 0;
                   EXPECT_EQ(result.status, expected) << result.err;
                   EXPECT_EQ(result.out, OutputOfStatus(expected));
-                  walk.ExpectFiles(expected == 0, done ? "sounds.moved" : "sounds");
+                  walk.ExpectFiles(expected == 0, done);
                 });
-  if (!UnderWine()) {
-    EXPECT_GT(renamed, 10);
-  }
+  if (UnderWine()) GTEST_SKIP() << "Wine refuses the rename, and keeps standard files open";
+  EXPECT_GT(renamed, 10);
+
+  // Started with standard input, output and error closed, the run writes
+  // nothing that was meant for them into its files: here the seam's line on
+  // standard error as the output is written.
+  RunOptions closed;
+  closed.standardFiles = RunOptions::kClosed;
+  ASSERT_GT(firstWrite, 0);
+  EXPECT_EQ(walk.Run({"BRONTA_RENAME_AT=" + std::to_string(firstWrite)}, closed).status, 0);
+  walk.ExpectFiles(true, true);
 }
 
 }  // namespace

@@ -25,6 +25,17 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   ASSERT_TRUE(out.good()) << path;
 }
 
+// Whether two files' bytes are the same; when not, says so in one line:
+// both sizes and the first offset where they differ.
+inline ::testing::AssertionResult SameBytes(const std::string& actual,
+                                            const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto differ = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  return ::testing::AssertionFailure()
+         << actual.size() << " bytes where " << expected.size()
+         << " were expected, first different at offset " << (differ.first - actual.begin());
+}
+
 // A fresh, empty directory that is removed with the object.
 class ScratchDir {
  public:
@@ -44,10 +55,11 @@ class ScratchDir {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  // The names in the directory, sorted, to see what a run left behind.
-  std::vector<std::string> Names() const {
+  // The names in the directory (or its subdirectory `sub`), sorted, to see
+  // what a run left behind.
+  std::vector<std::string> Names(const std::string& sub = "") const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    for (const auto& entry : std::filesystem::directory_iterator(path_ / sub)) {
       names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());

@@ -33,23 +33,38 @@ std::string TempCapture() {
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
+  if (options.standardFiles == RunOptions::kBrokenPipe) {
+    int ends[2];
+    if (pipe(ends) != 0) _exit(126);
+    dup2(ends[1], 1);
+    close(ends[0]);
+  }
   if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
   for (const auto& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
   if (options.fileSizeLimit >= 0) {
-    signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
                        static_cast<rlim_t>(options.fileSizeLimit)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
-  if (options.ignoreInterrupts) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_IGN);
-  }
+  const rlimit noCore{0, 0};  // a run killed by a signal leaves no core file behind
+  setrlimit(RLIMIT_CORE, &noCore);
+  // The program sets these two itself; a caller's setting must not hide it.
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
+  for (int sig : options.ignoredSignals) signal(sig, SIG_IGN);
   if (options.unprivileged && geteuid() == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    const gid_t extra = static_cast<gid_t>(options.extraGroup);
+    if (setgroups(options.extraGroup >= 0 ? 1 : 0, &extra) != 0 || setgid(65534) != 0 ||
+        setuid(65534) != 0) {
+      _exit(126);
+    }
   }
   std::vector<char*> argv;
   for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
+  if (options.standardFiles == RunOptions::kClosed) {
+    for (int fd = 0; fd <= 2; ++fd) close(fd);
+  }
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -80,6 +95,10 @@ std::vector<std::string> ProgramCommand() {
   }
   command.emplace_back(ProgramPath());
   return command;
+}
+
+bool UnderWine() {
+  return ProgramCommand().size() > 1;
 }
 
 std::string ProgramPath() {

@@ -12,7 +12,11 @@ struct RunOptions {
   std::vector<std::string> environment;  // extra NAME=value entries
   long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, -1 for none
   bool unprivileged = false;             // drop to user and group "nobody" when root
-  bool ignoreInterrupts = false;         // start with SIGINT, SIGTERM and SIGHUP ignored
+  int extraGroup = -1;                   // unprivileged: a group that nobody is a member of too
+  std::vector<int> ignoredSignals;       // started with these signals ignored
+  // How standard output and error reach the program: captured, closed
+  // (standard input too), or standard output a pipe that nobody reads.
+  enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;
 };
 
 struct RunResult {
@@ -32,6 +36,9 @@ std::string ProgramPath();
 // The program under test as a command prefix: BRONTA_RUNNER (a Wine
 // loader, for one), if set, followed by ProgramPath().
 std::vector<std::string> ProgramCommand();
+
+// Whether the program under test is a Windows build run under Wine.
+bool UnderWine();
 
 // The line end that the program under test prints: CR LF when
 // BRONTA_LINE_END is "crlf", LF otherwise.

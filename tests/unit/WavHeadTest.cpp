@@ -44,6 +44,8 @@ std::vector<HeadCase> Cases() {
        errNone, 22050, 100, 68},
       {"extensible PCM", Riff(Chunk("fmt ", ExtensibleFormat(44100, kPcmGuid)) + data), errNone,
        44100, 100, 68},
+      {"odd format chunk with pad byte", Riff(Chunk("fmt ", PcmFormat(8000) + "x") + data), errNone,
+       8000, 100, 46},
       {"size limited to the bytes there", Riff(fmt) + ChunkHead("data", 1000) + Pattern(10),
        errNone, 22050, 10, 44},
       {"streamed size 0xFFFFFFFF", Riff(fmt) + ChunkHead("data", 0xFFFFFFFF) + Pattern(7), errNone,
@@ -77,6 +79,9 @@ std::vector<HeadCase> Cases() {
        errBadWav},
       {"extensible too short", Riff(Chunk("fmt ", FormatBody(0xFFFE, 1, 8000, 16)) + data),
        errBadWav},
+      // 39 bytes, whose pad byte would complete the sub-format.
+      {"extensible one byte short",
+       Riff(ChunkHead("fmt ", 39) + ExtensibleFormat(8000, kPcmGuid) + data), errBadWav},
   };
 }
 
