@@ -26,10 +26,7 @@ OutputName MakeOutputName(const std::string& inputName, const platform::LeadByte
     const auto c = static_cast<unsigned char>(inputName[i - 1]);
     const bool folderEnd = platform::IsFolderSeparator(c);
     if (!folderEnd && c != '.' && c != '\\' && c != ':') continue;
-    if (IsTrailByte(inputName, i - 1, leadBytes)) {
-      --i;  // skip the whole double-byte character
-      continue;
-    }
+    if (IsTrailByte(inputName, i - 1, leadBytes)) continue;  // its lead byte is no delimiter
     if (searching && c == '.') stemLength = i - 1;
     searching = false;
     if (folderEnd) {

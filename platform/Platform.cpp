@@ -174,7 +174,8 @@ bool TempFile::Keep() {
   // look failed: it waits from here, and after a move it is never let
   // through. After a failed move it takes effect once the file is gone.
   sys::HoldInterrupts();
-  if (InjectFault("move") || !sys::MoveReplacing(*folder_, name_, finalName_)) {
+  // The seam fails the move for real, by moving the file onto its folder.
+  if (!sys::MoveReplacing(*folder_, name_, InjectFault("move") ? "" : finalName_)) {
     Discard();
     sys::ReleaseInterrupts();
     return false;

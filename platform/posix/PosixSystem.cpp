@@ -20,7 +20,9 @@ namespace platform::sys {
 
 namespace {
 
-// Calls `call` again for as long as a signal interrupts it.
+// Calls `call` again for as long as a signal interrupts it. (No test sees
+// this: calls on local files are not interrupted; on network and FUSE file
+// systems they may be.)
 template <typename Call>
 auto RetryAfterSignal(Call call) {
   for (;;) {
@@ -79,11 +81,7 @@ void RemoveAndDie(int signalNumber) {
   if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) Truncate(g_removeFolder, g_removeName);
   g_removeSet = 0;
   signal(signalNumber, SIG_DFL);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signalNumber);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signalNumber);
+  raise(signalNumber);  // takes effect as the handler returns
 }
 
 // A name relative to the folder: "." for the folder itself.
@@ -185,12 +183,12 @@ const char* LineEnd() {
 const char kFolderSeparators[] = "/";
 
 FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
-  // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below. On
+  // a regular file it changes nothing.
   const int fd = openat(Fd(folder.handle), InFolder(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return kInvalidHandle;
   }

@@ -112,11 +112,13 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     int status;                    // kShowsBanner: the banner, and 0
     const char* output = nullptr;  // the file it writes
     decltype(RunOptions::standardFiles) files = RunOptions::kCaptured;
+    const char* plant = "";  // a file left under the temporary name by an earlier run
   } const cases[] = {
       {{}, kShowsBanner},
       {{""}, dropsEmpty ? kShowsBanner : 1},
       {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : nullptr},
       {{"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
+      {{"voice.wav"}, 0, "voice.wss", RunOptions::kCaptured, "voice.wss.tmp-%d-0"},
       {{"my voice.wav"}, 0, "my voice.wss"},
       {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
       {{"snd.old/SHOT.WAV"}, 0, "snd.old/SHOT.wss"},
@@ -138,7 +140,14 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0].substr(0, 40));
     RunOptions options;
     options.standardFiles = c.files;
+    options.plant = c.plant;
     const RunResult result = Convert(c.args, options);
+    for (const auto& name : dir_.Names()) {
+      if (*c.plant && name.rfind("voice.wss.tmp-", 0) == 0) {
+        EXPECT_EQ(Get(name), "") << "the planted file was written";
+        fs::remove(dir_ / name);
+      }
+    }
     EXPECT_EQ(result.status, c.status == kShowsBanner ? 0 : c.status);
     if (c.files == RunOptions::kCaptured) {
       EXPECT_EQ(result.out, c.status == kShowsBanner ? Lines(kBanner) : OutputOfStatus(c.status));
@@ -186,6 +195,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const Bytes noneForNobody = Le32(2) + Le16(1) + Le16(6) + Le32(~0u) + Le16(2) + Le16(0) +
                               Le32(65534) + Le16(4) + Le16(4) + Le32(~0u) + Le16(0x10) + Le16(4) +
                               Le32(~0u) + Le16(0x20) + Le16(4) + Le32(~0u);
+  // user::rwx, user:nobody:rw-, group::r-x, mask::rwx, other::r-x
+  const Bytes defaultForNobody = Le32(2) + Le16(1) + Le16(7) + Le32(~0u) + Le16(2) + Le16(6) +
+                                 Le32(65534) + Le16(4) + Le16(5) + Le32(~0u) + Le16(0x10) +
+                                 Le16(7) + Le32(~0u) + Le16(0x20) + Le16(5) + Le32(~0u);
   constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
   struct {
     const char* what;
@@ -195,6 +208,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     int earlierUid = kRunner, earlierGid = kRunner;
     bool link = false;  // voice.wss is a symbolic link to the earlier file
     const Bytes* acl = nullptr;
+    const Bytes* folderAcl = nullptr;  // the folder's default ACL
     int status = 0;
     int mode = kNew;  // the output's afterwards; the earlier file's when refused
     int uid = kRunner, gid = kRunner;
@@ -219,6 +233,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .earlierMode = 0644,
        .acl = &noneForNobody,
        .mode = 0644},
+      {.what = "a folder's default ACL, none on the earlier output",
+       .earlierMode = 0640,
+       .folderAcl = &defaultForNobody,
+       .mode = 0640},
       {.what = "nobody: group root not kept",
        .runAs = kNobody,
        .earlierMode = 0640,
@@ -264,8 +282,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       ASSERT_EQ(chown((dir_ / earlier).c_str(), c.earlierUid, c.earlierGid), 0);
       if (c.link) fs::create_symlink("earlier", dir_ / "out/voice.wss");
     }
-    if (c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
-                          c.acl->size(), 0) != 0) {
+    if ((c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
+                           c.acl->size(), 0) != 0) ||
+        (c.folderAcl && setxattr((dir_ / "out").c_str(), "system.posix_acl_default",
+                                 c.folderAcl->data(), c.folderAcl->size(), 0) != 0)) {
       skipped += std::string(" ") + c.what + " (" + std::strerror(errno) + "),";
       continue;
     }
@@ -473,6 +493,7 @@ TEST_F(EndToEnd, DoubleByteNamesUnderCodePage932) {
       {"x.\x83\x5C", "x.\xE3\x82\xBD", "x.wss"},
       {"\x95\x5C.wav", "\xE8\xA1\xA8.wav", nullptr},
       {"a.b\x95\x5C", "a.b\xE8\xA1\xA8", "a.wss"},
+      {"\xB1.wav", "\xEF\xBD\xB1.wav", nullptr},  // a half-width katakana: one byte, no lead
   };
   for (const auto& c : cases) {
     const std::string input = UnderWine() ? c.utf8 : c.cp932;

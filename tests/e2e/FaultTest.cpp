@@ -37,10 +37,11 @@ int ExpectedStatus(const std::string& step) {
 }
 
 // The signals that end a process, one a step in turn (Windows: always
-// Ctrl+C).
+// Ctrl+C), and those that do not.
 const std::vector<int> kSignals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,   SIGUSR2,
                                    SIGALRM, SIGPROF, SIGXCPU, SIGIO,   SIGVTALRM, SIGPWR,
                                    SIGSYS,  SIGTRAP, SIGABRT, SIGILL,  SIGRTMIN,  SIGRTMAX};
+const std::vector<int> kHarmless = {SIGCHLD, SIGURG, SIGWINCH, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU};
 
 std::string Environment(const char* name, const char* otherwise) {
   const char* value = std::getenv(name);
@@ -55,8 +56,10 @@ struct Walk {
   const std::string folder = Environment("BRONTA_WALK_FOLDER", "sounds");
   const std::string name = Environment("BRONTA_WALK_NAME", "voice");
   const Bytes samples = Pattern(600000);  // several buffers of the copy
-  const Bytes input =
-      Riff(Chunk("LIST", "INFOabc") + Chunk("fmt ", PcmFormat(22050)) + Chunk("data", samples));
+  // A chunk behind the samples, long enough that a copy from the wrong place
+  // would not run short.
+  const Bytes input = Riff(Chunk("LIST", "INFOabc") + Chunk("fmt ", PcmFormat(22050)) +
+                           Chunk("data", samples) + Chunk("LIST", Pattern(20000, 2)));
   const Bytes converted = Wss(22050, samples, 600000);
 
   RunResult Run(std::vector<std::string> environment, RunOptions options = {}) {
@@ -112,9 +115,9 @@ std::string Injected(const std::string& err, const std::string& prefix) {
 // walked, or -1 when the system delivered no interrupt.
 template <typename Check>
 int WalkEveryStep(Walk& walk, const std::string& variable, const std::string& marker, Check check,
-                  const RunOptions& options = {}) {
+                  const RunOptions& options = {}, const std::vector<int>& signals = kSignals) {
   for (int n = 1; n < 300; ++n) {
-    const int signal = kSignals[n % kSignals.size()];
+    const int signal = signals[n % signals.size()];
     const RunResult result = walk.Run(
         {variable + "=" + std::to_string(n), "BRONTA_INTERRUPT_SIGNAL=" + std::to_string(signal)},
         options);
@@ -205,13 +208,17 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
   if (steps < 0) GTEST_SKIP() << "this system delivered no interrupt to the program";
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
 
+  // The same with the signals ignored, and with signals that do not end a
+  // process (a stopped run is let go on).
   if (UnderWine()) GTEST_SKIP() << "Wine starts no program with Ctrl+C ignored from here";
   RunOptions ignoring;
   ignoring.ignoredSignals = kSignals;
+  std::vector<int> signals = kSignals;
+  signals.insert(signals.end(), kHarmless.begin(), kHarmless.end());
   WalkEveryStep(
       walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ",
       [&](const RunResult& result, const std::string&, int) { walk.ExpectConverted(result); },
-      ignoring);
+      ignoring, signals);
 }
 
 // The folder renamed by another program between two steps, and an empty

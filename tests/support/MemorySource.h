@@ -20,7 +20,6 @@ class MemorySource final : public bronta::HeadSource {
 
   std::int32_t Read(void* buffer, std::uint32_t count) override {
     if (Fails()) return -1;
-    ++reads_;
     if (position_ >= bytes_.size()) return 0;
     const std::size_t n = std::min<std::size_t>(count, bytes_.size() - position_);
     std::memcpy(buffer, bytes_.data() + position_, n);
@@ -37,9 +36,7 @@ class MemorySource final : public bronta::HeadSource {
     return static_cast<std::int64_t>(bytes_.size() + unheldBytes_);
   }
 
-  std::uint64_t position() const { return position_; }
   int calls() const { return calls_; }
-  int reads() const { return reads_; }
 
  private:
   bool Fails() { return ++calls_ == failingCall_; }
@@ -48,7 +45,6 @@ class MemorySource final : public bronta::HeadSource {
   int failingCall_;
   std::uint64_t unheldBytes_;
   int calls_ = 0;
-  int reads_ = 0;
   std::uint64_t position_ = 0;
 };
 

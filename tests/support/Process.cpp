@@ -40,6 +40,11 @@ std::string TempCapture() {
     close(ends[0]);
   }
   if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+  if (!options.plant.empty()) {
+    char name[256];
+    std::snprintf(name, sizeof name, options.plant.c_str(), static_cast<int>(getpid()));
+    if (close(open(name, O_WRONLY | O_CREAT | O_EXCL, 0644)) != 0) _exit(126);
+  }
   for (const auto& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
   if (options.fileSizeLimit >= 0) {
     const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -78,7 +83,11 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   const pid_t pid = fork();
   if (pid == 0) Child(command, options, outName, errName);
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+  // A run stopped by a signal is let go on, as a shell's "fg" would.
+  while (pid > 0 && waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+    kill(pid, SIGCONT);
+  }
+  if (pid > 0 && (WIFEXITED(status) || WIFSIGNALED(status))) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   result.out = ReadFile(outName);

@@ -14,6 +14,7 @@ struct RunOptions {
   bool unprivileged = false;             // drop to user and group "nobody" when root
   int extraGroup = -1;                   // unprivileged: a group that nobody is a member of too
   std::vector<int> ignoredSignals;       // started with these signals ignored
+  std::string plant;  // an empty file made in the working folder first; "%d": the process number
   // How standard output and error reach the program: captured, closed
   // (standard input too), or standard output a pipe that nobody reads.
   enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;

@@ -25,7 +25,7 @@ TEST(MakeOutputName, ReplacesTheExtensionBesideTheInput) {
       {"voice.", "voice.wss", "voice.wss"},
       {"a.b.wav", "a.b.wss", "a.b.wss"},
       {"snd.old\\voice", "snd.old\\voice.wss", "snd.old\\voice.wss"},
-      {"c:voice", "c:voice.wss", "c:voice.wss"},
+      {"c.d:voice", "c.d:voice.wss", "c.d:voice.wss"},
       {"snd.old/voice", "snd.old/voice.wss", "snd.old/voice.wss"},
       {"dir/voice.wav", "dir/voice.wss", "dir/voice.wss"},
       {"voice.wss", "voice.wss", "voice.wss"},

@@ -3,11 +3,17 @@
 # picks Wine's loader for the kind of EXE (32- or 64-bit, from the machine
 # field of its PE header), makes a fresh prefix of that kind that is removed
 # when the script ends, and exports WINEPREFIX, WINEARCH, WINELOADER, and
-# `loader` and `version` for the script. Exits 77 (CTest: skipped), with the
-# reason, when this machine cannot run the build: a 32-bit one where the
-# kernel runs no 32-bit programs.
+# `loader` and `version` for the script.
+#
+# Where the kernel runs no 32-bit programs, the 32-bit loader runs under
+# qemu-i386 (qemu-user 8 or later; bash tools/install-deps.sh test installs
+# it), through a copy of the loader in a folder of its own that calls qemu:
+# nothing outside that folder changes. Wine re-executes the loader it was
+# started as and finds its libraries and data beside it, so the folder has
+# the system's layout. BRONTA_WINE32=qemu takes that way on any kernel.
+# Exits 77 (CTest: skipped), with the reason, when neither way is possible.
 start_wine() {
-  local exe=$1 pe machine arch bits
+  local exe=$1 pe machine arch bits starts
   pe=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
   machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$exe" | tr -d ' ')
   case $machine in
@@ -20,22 +26,46 @@ start_wine() {
     echo "Wine's $bits-bit loader $loader is missing (bash tools/install-deps.sh test installs it)"
     exit 1
   fi
-  if ! version=$("$loader" --version 2>&1); then
-    if [ $bits = 32 ] && grep -qi 'exec format error' <<<"$version"; then
-      echo "SKIPPED: this kernel runs no 32-bit programs (32-bit emulation is off: $version)," \
-           "so the 32-bit bronta.exe is not tested here; the 64-bit one is."
-      exit 77
-    fi
+  wine_prefix=$(mktemp -d -t bronta-wine-XXXXXX)
+  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix" "$wine_prefix.qemu"' EXIT
+  starts=yes
+  version=$("$loader" --version 2>&1) || starts=no
+  if [ $bits = 32 ] && { [ "${BRONTA_WINE32:-}" = qemu ] ||
+                         { [ $starts = no ] && grep -qi 'exec format error' <<<"$version"; }; }; then
+    wine_through_qemu || exit
+  elif [ $starts = no ]; then
     echo "Wine's $bits-bit loader cannot start: $version"
     exit 1
   fi
 
-  wine_prefix=$(mktemp -d -t bronta-wine-XXXXXX)
   export WINEPREFIX=$wine_prefix WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix"' EXIT
   "$loader" wineboot --init >/dev/null 2>&1 || true
   wineserver -w
   [ -d "$wine_prefix/drive_c/windows" ] ||
     { echo "Wine could not make a $arch prefix in $wine_prefix"; exit 1; }
+}
+
+# Points `loader` at the 32-bit loader run by qemu-i386, or says why it
+# cannot be and returns 77.
+wine_through_qemu() {
+  local qemu major here=$wine_prefix.qemu
+  qemu=$(command -v qemu-i386 || true)
+  major=$([ -n "$qemu" ] && "$qemu" --version | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p')
+  if [ "${major:-0}" -lt 8 ]; then
+    echo "SKIPPED: this kernel runs no 32-bit programs (${version:-32-bit emulation is off})," \
+         "and qemu-i386 8 or later, which would run them, is missing (found: ${major:-none})," \
+         "so the 32-bit bronta.exe is not tested here; bash tools/install-deps.sh test installs it."
+    return 77
+  fi
+  mkdir -p "$here/usr/lib/wine" "$here/usr/share"
+  cp /usr/lib/wine/wine "$here/usr/lib/wine/wine.elf"
+  ln -s /usr/lib/wine/wineserver64 "$here/usr/lib/wine/wineserver"
+  ln -s /usr/lib/i386-linux-gnu "$here/usr/lib/i386-linux-gnu"
+  ln -s /usr/share/wine "$here/usr/share/wine"
+  printf '#!/bin/sh\nd=$(dirname "$0")\nexec %s -0 "$d/wine" "$d/wine.elf" "$@"\n' "$qemu" \
+    >"$here/usr/lib/wine/wine"
+  chmod +x "$here/usr/lib/wine/wine"
+  loader=$here/usr/lib/wine/wine
+  version="$("$loader" --version 2>&1) under $("$qemu" --version | head -n 1)"
 }
