@@ -39,18 +39,6 @@ ErrorCode WriteOutput(FileHandle in, FileHandle out) {
   return CopySamples(in, out, head.dataStart, head.dataSize & ~std::uint64_t{1});
 }
 
-// The input and the output, both in the folder held by the caller.
-ErrorCode ConvertInFolder(const platform::Folder& folder, const OutputName& name) {
-  const FileHandle in = platform::OpenInputFile(folder, name.inputFile);
-  if (in == platform::kInvalidHandle) return errOpenInput;
-  platform::TempFile out;
-  ErrorCode code = errCreateOutput;
-  if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
-  platform::CloseFileHandle(in);
-  if (code == errNone && !out.Keep()) code = errWriteOutput;
-  return code;  // an output not kept goes with `out`
-}
-
 // Lead bytes are 0x80 and above in every code page, so a name without such
 // a byte needs no code page, and a plain name costs no locale to load.
 const platform::LeadByteSet& LeadBytesFor(const std::string& name) {
@@ -65,11 +53,17 @@ const platform::LeadByteSet& LeadBytesFor(const std::string& name) {
 
 ErrorCode ConvertWavToWss(const std::string& inputName) {
   const OutputName name = MakeOutputName(inputName, LeadBytesFor(inputName));
+  // The input and the output are found in one folder, held from here on.
   platform::Folder folder;
   if (!platform::OpenFolder(name.folder, folder)) return errOpenInput;
-  const ErrorCode code = ConvertInFolder(folder, name);
-  platform::CloseFolder(folder);
-  return code;
+  const FileHandle in = platform::OpenInputFile(folder, name.inputFile);
+  if (in == platform::kInvalidHandle) return errOpenInput;
+  platform::TempFile out;
+  ErrorCode code = errCreateOutput;
+  if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
+  platform::CloseFileHandle(in);
+  if (code == errNone && !out.Keep()) code = errWriteOutput;
+  return code;  // an output not kept goes with `out`
 }
 
 }  // namespace bronta

@@ -78,10 +78,6 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   return sys::OpenFolder(path, folder);
 }
 
-void CloseFolder(Folder& folder) {
-  sys::CloseFolder(folder);
-}
-
 FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
   if (InjectFault("open")) return kInvalidHandle;
   return sys::OpenRegularFile(folder, name);
@@ -124,7 +120,6 @@ bool CloseFileHandle(FileHandle file) {
 }
 
 bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHandle input) {
-  Discard();
   folder_ = &folder;
   finalName_ = finalName;
   if (InjectFault("check") || !sys::MayReplace(folder, finalName, input)) return false;
@@ -140,6 +135,8 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     if (sys::RemoveOnInterrupt(folder, name) && !InjectFault("create")) {
       file = sys::CreateNewFile(folder, name, finalName, why);
     }
+    // A name that another file holds is never left registered (no test sees
+    // it: the next name replaces it, and after the last the run ends).
     if (file == kInvalidHandle) sys::RemoveOnInterrupt(folder, "");
     sys::ReleaseInterrupts();
     if (file != kInvalidHandle) {
@@ -162,42 +159,34 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
 }
 
 bool TempFile::Keep() {
-  if (handle_ == kInvalidHandle) return false;
   // Only a closed output is known to hold what was written to it.
-  const bool closed = CloseFileHandle(handle_);
+  const bool closed = handle_ != kInvalidHandle && CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  if (!closed) {
-    Discard();
-    return false;
-  }
+  if (!closed) return false;
   // Past the move the run has succeeded, and an interrupt must not make it
   // look failed: it waits from here, and after a move it is never let
-  // through. After a failed move it takes effect once the file is gone.
+  // through. After a failed move it takes effect, and removes the file.
   sys::HoldInterrupts();
   // The seam fails the move for real, by moving the file onto its folder.
   if (!sys::MoveReplacing(*folder_, name_, InjectFault("move") ? "" : finalName_)) {
-    Discard();
     sys::ReleaseInterrupts();
     return false;
   }
-  sys::RemoveOnInterrupt(*folder_, "");
   name_.clear();
   return true;
 }
 
 void TempFile::Discard() {
+  // Closed first: Windows empties no file that is open.
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  if (!name_.empty()) {
-    // Removed first, unregistered after: no moment when the file is there
-    // and an interrupt would leave it. One that its folder keeps is emptied,
-    // so that no copy of the samples stays.
-    if (InjectFault("remove") || !sys::RemoveFile(*folder_, name_)) sys::EmptyFile(*folder_, name_);
-    sys::HoldInterrupts();
-    sys::RemoveOnInterrupt(*folder_, "");
-    sys::ReleaseInterrupts();
-    name_.clear();
+  // A file that its folder keeps is emptied, so that no copy of the samples
+  // stays. The name stays registered: an interrupt from here on removes a
+  // file that is gone already, or the emptied one.
+  if (!name_.empty() && (InjectFault("remove") || !sys::RemoveFile(*folder_, name_))) {
+    sys::EmptyFile(*folder_, name_);
   }
+  name_.clear();
 }
 
 }  // namespace platform

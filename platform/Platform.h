@@ -34,12 +34,11 @@ std::vector<std::string> StartProcess(int argc, char** argv);
 // and ":" on Windows.
 bool IsFolderSeparator(unsigned char c);
 
-// Opens the folder `path` ("" for the current one) and holds it until
-// CloseFolder, so that the input and the output are found in the same
+// Opens the folder `path` ("" for the current one) and holds it until the
+// process ends, so that the input and the output are found in the same
 // folder, even when another program renames or swaps it meanwhile (Windows
 // refuses to rename it at all). False when it cannot be opened.
 bool OpenFolder(const std::string& path, Folder& folder);
-void CloseFolder(Folder& folder);
 
 // Opens the existing regular file `name` in `folder` for reading; other
 // openers may go on reading and writing it. A directory, a device or a
@@ -70,14 +69,14 @@ class TempFile {
 
   FileHandle handle() const { return handle_; }
 
-  // Closes the file and moves it over the final name in one step. False,
-  // with the file removed, when the close reports lost data or the move
-  // fails. From just before the move, an interrupt waits: after a move it
+  // Closes the file and moves it over the final name in one step. False when
+  // the close reports lost data or the move fails; the file then goes with
+  // Discard. From just before the move, an interrupt waits: after a move it
   // is never let through, so the process must end as a success; after a
-  // failed move it takes effect once the file is removed.
+  // failed move it takes effect, and removes the file.
   bool Keep();
 
-  // Closes and removes the file; nothing when there is none.
+  // Closes and removes the file; nothing when there is none or it was kept.
   void Discard();
 
  private:

@@ -53,9 +53,8 @@ extern const char kFolderSeparators[];
 
 // --- Files
 
-// OpenFolder and CloseFolder of Platform.h. POSIX: retried after a signal.
+// OpenFolder of Platform.h. POSIX: retried after a signal.
 bool OpenFolder(const std::string& path, Folder& folder);
-void CloseFolder(Folder& folder);
 
 // OpenInputFile of Platform.h.
 FileHandle OpenRegularFile(const Folder& folder, const std::string& name);

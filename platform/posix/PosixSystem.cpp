@@ -158,7 +158,6 @@ LeadByteSet CodePageLeadBytes() {
       result.lead[b] = std::mbrtowc(&wide, &byte, 1, &state) == static_cast<std::size_t>(-2);
     }
   }
-  std::setlocale(LC_CTYPE, "C");
   return result;
 }
 
@@ -229,11 +228,6 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   folder.handle = fd;
   folder.path = path;
   return true;
-}
-
-void CloseFolder(Folder& folder) {
-  if (folder.handle != kInvalidHandle) close(Fd(folder.handle));
-  folder.handle = kInvalidHandle;
 }
 
 bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {

@@ -205,11 +205,6 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void CloseFolder(Folder& folder) {
-  if (folder.handle != kInvalidHandle) CloseHandle(ToHandle(folder.handle));
-  folder.handle = kInvalidHandle;
-}
-
 bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {
   const std::string path = InFolder(folder, name);
   if (SameFile(path, ToHandle(input))) return false;

@@ -142,12 +142,15 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     options.standardFiles = c.files;
     options.plant = c.plant;
     const RunResult result = Convert(c.args, options);
+    int planted = 0;
     for (const auto& name : dir_.Names()) {
       if (*c.plant && name.rfind("voice.wss.tmp-", 0) == 0) {
         EXPECT_EQ(Get(name), "") << "the planted file was written";
         fs::remove(dir_ / name);
+        ++planted;
       }
     }
+    EXPECT_EQ(planted, *c.plant ? 1 : 0);
     EXPECT_EQ(result.status, c.status == kShowsBanner ? 0 : c.status);
     if (c.files == RunOptions::kCaptured) {
       EXPECT_EQ(result.out, c.status == kShowsBanner ? Lines(kBanner) : OutputOfStatus(c.status));
