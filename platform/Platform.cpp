@@ -30,16 +30,15 @@ std::int32_t WriteAll(FileHandle file, const void* buffer, std::uint32_t count) 
 // The temporary file's name beside the output `finalName`: NAME.tmp-PID-N,
 // the process number keeping two runs on one input apart. Where the system
 // finds that too long, a name no longer than the output's own, so that it
-// fits wherever the output's name fits: "~" and the last digits of the same
-// two numbers in base 36.
+// fits wherever the output's name fits: "~" and the last of the eight digits
+// of the same two numbers in base 36.
 std::string TempName(const std::string& finalName, unsigned long pid, int attempt, bool shortName) {
   if (!shortName) return finalName + ".tmp-" + std::to_string(pid) + "-" + std::to_string(attempt);
   std::string digits;
   std::uint64_t n = std::uint64_t{pid} * 100 + static_cast<unsigned>(attempt);
-  do {
+  for (int i = 0; i < 8; ++i, n /= 36) {
     digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[n % 36]);
-    n /= 36;
-  } while (n != 0);
+  }
   const std::size_t keep = finalName.size() > 1 ? finalName.size() - 1 : 1;
   if (digits.size() > keep) digits.erase(0, digits.size() - keep);
   return "~" + digits;

@@ -62,10 +62,12 @@ struct Walk {
                            Chunk("data", samples) + Chunk("LIST", Pattern(20000, 2)));
   const Bytes converted = Wss(22050, samples, 600000);
 
+  const std::string top = folder.substr(0, folder.find('/'));  // the folder may be nested
+
   RunResult Run(std::vector<std::string> environment, RunOptions options = {}) {
-    fs::remove_all(dir / folder);
+    fs::remove_all(dir / top);
     fs::remove_all(dir / (folder + ".moved"));
-    fs::create_directory(dir / folder);
+    fs::create_directories(dir / folder);
     WriteFile(dir / folder / (name + ".wav"), input);
     WriteFile(dir / folder / (name + ".wss"), "earlier output");
     options.workingDir = dir.path().string();
@@ -81,9 +83,9 @@ struct Walk {
   // another program made stands in its old place.
   void ExpectFiles(bool convertedOutput, bool moved = false) {
     const std::string where = moved ? folder + ".moved" : folder;
-    const std::vector<std::string> top =
-        moved ? std::vector<std::string>{folder, where} : std::vector<std::string>{folder};
-    EXPECT_EQ(dir.Names(), top);
+    const std::vector<std::string> left =
+        moved ? std::vector<std::string>{folder, where} : std::vector<std::string>{top};
+    EXPECT_EQ(dir.Names(), left);
     if (moved) {
       EXPECT_TRUE(dir.Names(folder).empty());
     }

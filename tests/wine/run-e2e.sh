@@ -44,6 +44,17 @@ with_locale() {
     # The names outside the code page try both programs in one run.
     if [ "$codePage" = 1252 ]; then break; fi
   done
+  if [ "$codePage" = 932 ]; then
+    # Two folders of 80 double-byte characters, 321 bytes in the code page
+    # with the file's name after them: the name that an interrupt removes is
+    # kept whole, even the short one.
+    local kanji80
+    kanji80=$(printf '\xe9\x9f\xb3%.0s' {1..80})
+    echo "--- $build/bronta_faulty.exe: an interrupt at every step, in a long double-byte path"
+    LANG=$locale LC_ALL=$locale BRONTA_PROGRAM=$build/bronta_faulty.exe \
+      BRONTA_WALK_FOLDER=$kanji80/$kanji80 BRONTA_WALK_NAME=$(printf '\xe9\x9f\xb3%.0s' {1..3}) \
+      "$faults" --gtest_filter='*Interrupt*'
+  fi
 }
 with_locale en_US.UTF-8 1252 '*OutsideTheCodePage*:*Banner*:*CommandLine*'
 with_locale ja_JP.UTF-8 932 '*DoubleByte*:*Banner*:*CommandLine*'
