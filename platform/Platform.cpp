@@ -61,14 +61,18 @@ const LeadByteSet& LeadByteRanges() {
   return set;
 }
 
+bool g_printed = false;
+
 void WriteConsoleLine(const std::string& text) {
   const FileHandle out = sys::StandardOutput();
   const std::string line = text + sys::LineEnd();
   // A failure has nowhere to go.
   if (out != kInvalidHandle) WriteAll(out, line.data(), static_cast<std::uint32_t>(line.size()));
+  g_printed = true;
 }
 
 void EndProcess(int status) {
+  if (g_printed) sys::KeepMessageShown();
   sys::ExitProcess(status);
 }
 

@@ -116,7 +116,8 @@ void WriteConsoleLine(const std::string& text);
 // where it has no such characters. Fixed once per process.
 const LeadByteSet& LeadByteRanges();
 
-// Ends the process with `status`.
+// Ends the process with `status`. After a message, a console window of the
+// process's own (Windows, started from Explorer) waits for a key first.
 [[noreturn]] void EndProcess(int status);
 
 }  // namespace platform

@@ -40,6 +40,11 @@ unsigned long ProcessId();
 // Ends the process with `status` at once.
 [[noreturn]] void ExitProcess(int status);
 
+// Called before the end of a process that printed something: where the
+// process shows a console window of its own (Windows, started from
+// Explorer), which would close with the message, waits for a key first.
+void KeepMessageShown();
+
 // --- Standard output
 
 // The handle of standard output, or kInvalidHandle when there is none.

@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -46,23 +47,9 @@ int g_removeFolder = AT_FDCWD;
 char g_removeName[4096];
 volatile sig_atomic_t g_removeSet = 0;
 
-// Whether a signal would end the run: every one but those that by default
-// are ignored, continue or stop the process. (KILL and STOP take no
-// handler.)
-bool EndsTheRun(int signalNumber) {
-  switch (signalNumber) {
-    case SIGCHLD:
-    case SIGCONT:
-    case SIGURG:
-    case SIGWINCH:
-    case SIGTSTP:
-    case SIGTTIN:
-    case SIGTTOU:
-      return false;
-    default:
-      return true;
-  }
-}
+// The signals that by default are ignored, continue or stop the process;
+// every other one would end the run. (KILL and STOP take no handler.)
+constexpr int kHarmless[] = {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU};
 
 // RemoveFile and EmptyFile, safe in a signal handler.
 bool Unlink(int folder, const char* name) {
@@ -126,7 +113,8 @@ void PrepareProcess() {
   action.sa_mask = g_interrupts;
   for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction old;
-    if (!EndsTheRun(sig) || sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) {
+    if (std::count(std::begin(kHarmless), std::end(kHarmless), sig) > 0 ||
+        sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) {
       continue;
     }
     sigaction(sig, &action, nullptr);
@@ -167,6 +155,8 @@ unsigned long ProcessId() {
 void ExitProcess(int status) {
   std::exit(status);
 }
+
+void KeepMessageShown() {}  // a terminal keeps what was printed
 
 FileHandle StandardOutput() {
   return STDOUT_FILENO;

@@ -82,6 +82,36 @@ BOOL WINAPI RemoveAndEnd(DWORD) {
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+// A function of user32.dll, which is loaded only when a message may need
+// to wait for a key: a run that prints nothing never pays for it.
+template <typename Function>
+Function* User32(const char* name) {
+  static const HMODULE user32 = LoadLibraryA("user32.dll");
+  return user32 ? reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                : nullptr;
+}
+
+// Whether the process shows a console window of its own, as when Explorer
+// starts it for a dropped file or a double-click: it is the only process in
+// its console (cmd and a .bat file share theirs), standard output is that
+// console (not a file or a pipe), and the window is visible on a desktop
+// that the user sees (not CREATE_NO_WINDOW, a hidden window, a scheduled
+// task's or a service's window station).
+bool ShowsOwnConsole() {
+  DWORD processes[2], mode;
+  HWND window = GetConsoleWindow();
+  if (GetConsoleProcessList(processes, 2) != 1 || window == nullptr ||
+      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+    return false;
+  }
+  auto* visible = User32<BOOL WINAPI(HWND)>("IsWindowVisible");
+  auto* station = User32<HWINSTA WINAPI()>("GetProcessWindowStation");
+  auto* info = User32<BOOL WINAPI(HANDLE, int, PVOID, DWORD, LPDWORD)>("GetUserObjectInformationA");
+  USEROBJECTFLAGS flags{};
+  return visible && station && info && visible(window) &&
+         info(station(), UOI_FLAGS, &flags, sizeof flags, nullptr) && (flags.dwFlags & WSF_VISIBLE);
+}
+
 // A name in the folder: "." for the folder itself.
 std::string InFolder(const Folder& folder, const std::string& name) {
   return folder.path + (name.empty() ? "." : name);
@@ -136,6 +166,20 @@ unsigned long ProcessId() {
 
 void ExitProcess(int status) {
   ::ExitProcess(static_cast<UINT>(status));
+}
+
+void KeepMessageShown() {
+  // As cmd's "pause" does.
+  if (!ShowsOwnConsole()) return;
+  static const char kPrompt[] = "Press any key to continue . . . ";
+  DWORD count;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt, sizeof kPrompt - 1, &count, nullptr);
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(in);
+  INPUT_RECORD record;
+  while (ReadConsoleInputA(in, &record, 1, &count) && count == 1 &&
+         !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)) {
+  }
 }
 
 FileHandle StandardOutput() {
