@@ -77,14 +77,13 @@ void EndProcess(int status) {
 }
 
 bool OpenFolder(const std::string& path, Folder& folder) {
-  if (InjectFault("folder")) return false;
-  return sys::OpenFolder(path, folder);
+  return !InjectFault("folder") && sys::OpenFolder(path, folder);
 }
 
 FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
-  if (InjectFault("open")) return kInvalidHandle;
-  return sys::OpenRegularFile(folder, name);
+  return InjectFault("open") ? kInvalidHandle : sys::OpenRegularFile(folder, name);
 }
+
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
   if (InjectFault("read")) return -1;
   if (InjectEndOfFile()) return 0;
@@ -100,26 +99,20 @@ std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
 }
 
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
-  if (InjectFault("write")) return -1;
-  return WriteAll(file, buffer, count);
+  return InjectFault("write") ? -1 : WriteAll(file, buffer, count);
 }
 
 bool SeekTo(FileHandle file, std::uint64_t offset) {
-  if (InjectFault("seek")) return false;
-  return sys::SeekTo(file, offset);
+  return !InjectFault("seek") && sys::SeekTo(file, offset);
 }
 
 std::int64_t FileSize(FileHandle file) {
-  if (InjectFault("size")) return -1;
-  return sys::FileSize(file);
+  return InjectFault("size") ? -1 : sys::FileSize(file);
 }
 
 bool CloseFileHandle(FileHandle file) {
-  if (InjectFault("close")) {
-    sys::Close(file);
-    return false;
-  }
-  return sys::Close(file);
+  const bool closed = sys::Close(file);
+  return !InjectFault("close") && closed;
 }
 
 bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHandle input) {

@@ -69,8 +69,6 @@ TEST_F(EndToEnd, ConvertsOrRefusesEachInput) {
        Wss(11025, "\x01\x02\x03\x04", 5)},
       {"announces more than it holds", Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
        0, Wss(11025, "\x01\x02\x03\x04", 5)},
-      {"70000 sample bytes", CanonicalWav(8000, Pattern(70000)), 0,
-       Wss(8000, Pattern(70000), 70000)},
       {"no samples", CanonicalWav(8000, ""), 0, Wss(8000, "", 0)},
       {"not a WAV file", "not a wav file at all", 9, ""},
       // Under Wine the limit would bind the Wine server, not bronta.exe.
@@ -123,8 +121,12 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       {{}, kShowsBanner},
       {{""}, dropsEmpty ? kShowsBanner : 1},
       {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : nullptr},
-      {{"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
-      {{"voice.wav"}, 0, "voice.wss", RunOptions::kCaptured, "voice.wss.tmp-%d-0"},
+      // An earlier run left a file under the temporary name it would take.
+      {{"voice.wav", "ignored-second-argument"},
+       0,
+       "voice.wss",
+       RunOptions::kCaptured,
+       "voice.wss.tmp-%d-0"},
       {{"my voice.wav"}, 0, "my voice.wss"},
       {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
       {{"snd.old/SHOT.WAV"}, 0, "snd.old/SHOT.wss"},

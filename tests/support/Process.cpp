@@ -83,11 +83,12 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   const pid_t pid = fork();
   if (pid == 0) Child(command, options, outName, errName);
   int status = 0;
+  pid_t waited = -1;
   // A run stopped by a signal is let go on, as a shell's "fg" would.
-  while (pid > 0 && waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+  while (pid > 0 && (waited = waitpid(pid, &status, WUNTRACED)) == pid && WIFSTOPPED(status)) {
     kill(pid, SIGCONT);
   }
-  if (pid > 0 && (WIFEXITED(status) || WIFSIGNALED(status))) {
+  if (waited == pid) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   result.out = ReadFile(outName);

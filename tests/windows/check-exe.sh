@@ -29,17 +29,7 @@ imports() {
     sort -u
 }
 
-# The architecture of a PE file, from the machine field of its header.
-architecture() {
-  local pe machine
-  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
-  case $machine in
-    014c) echo i686 ;;
-    8664) echo x86_64 ;;
-    *) echo "$1: not a Windows program for x86 (machine $machine)" >&2; exit 1 ;;
-  esac
-}
+source "$here/../wine/wine-prefix.sh"  # pe_architecture
 
 # The resource of type 24 (RT_MANIFEST), id 1, as windres prints it back:
 # C strings, one a line, with "" for a quote.
@@ -60,7 +50,7 @@ case $check in
   imports)
     found=$(imports "$exe")
     [ -n "$found" ] || { echo "no imports read from $exe"; exit 1; }
-    list=$here/xp-imports-$(architecture "$exe").txt
+    list=$here/xp-imports-$(pe_architecture "$exe").txt
     allowed=$(grep -v '^#' "$list" | sort -u)
     extra=$(comm -23 <(echo "$found") <(echo "$allowed"))
     if [ -n "$extra" ]; then
@@ -128,7 +118,7 @@ PY
       echo "README.txt: the lines above are not plain ASCII"
       exit 1
     fi
-    bits=$([ "$(architecture "$work/bronta.exe")" = i686 ] && echo 32 || echo 64)
+    bits=$([ "$(pe_architecture "$work/bronta.exe")" = i686 ] && echo 32 || echo 64)
     grep -q "bronta.exe for $bits-bit Windows" "$readme" ||
       { echo "README.txt does not say that the zip holds the $bits-bit bronta.exe"; exit 1; }
     echo "$zip: stripped $bits-bit bronta.exe, README.txt in ASCII with $lines CR LF lines"

@@ -1,4 +1,17 @@
-# Sourced by the scripts that run a Windows build of bronta under Wine.
+# Sourced by the scripts that run or read a Windows build of bronta.
+#   pe_architecture EXE
+# prints i686 or x86_64, from the machine field of the PE header of EXE.
+pe_architecture() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  case $machine in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+    *) echo "$1: not a Windows program for x86 (machine $machine)" >&2; return 1 ;;
+  esac
+}
+
 #   start_wine EXE
 # picks Wine's loader for the kind of EXE (32- or 64-bit, from the machine
 # field of its PE header), makes a fresh prefix of that kind that is removed
@@ -13,13 +26,11 @@
 # the system's layout. BRONTA_WINE32=qemu takes that way on any kernel.
 # Exits 77 (CTest: skipped), with the reason, when neither way is possible.
 start_wine() {
-  local exe=$1 pe machine arch bits starts
-  pe=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$exe" | tr -d ' ')
-  case $machine in
-    014c) loader=/usr/lib/wine/wine arch=win32 bits=32 ;;
-    8664) loader=/usr/lib/wine/wine64 arch=win64 bits=64 ;;
-    *) echo "$exe: not a Windows program for x86 (machine $machine)"; exit 1 ;;
+  local exe=$1 arch bits starts
+  case $(pe_architecture "$exe") in
+    i686) loader=/usr/lib/wine/wine arch=win32 bits=32 ;;
+    x86_64) loader=/usr/lib/wine/wine64 arch=win64 bits=64 ;;
+    *) exit 1 ;;
   esac
 
   if [ ! -x "$loader" ]; then
