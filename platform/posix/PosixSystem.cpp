@@ -107,18 +107,22 @@ void PrepareProcess() {
   // A signal that the caller ignores (nohup, a shell's background job) stays
   // ignored: the run is not to be stopped by it. So do the two above, and
   // one that has a handler already (a sanitizer's) keeps it.
+  // One call a signal sets the handler and tells what was there before,
+  // which is put back; every signal waits meanwhile, and one that came for
+  // an ignored signal is dropped as that is put back.
   sigfillset(&g_interrupts);
+  HoldInterrupts();
   struct sigaction action = {};
   action.sa_handler = RemoveAndDie;
   action.sa_mask = g_interrupts;
   for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction old;
-    if (std::count(std::begin(kHarmless), std::end(kHarmless), sig) > 0 ||
-        sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) {
-      continue;
+    if (std::count(std::begin(kHarmless), std::end(kHarmless), sig) == 0 &&
+        sigaction(sig, &action, &old) == 0 && old.sa_handler != SIG_DFL) {
+      sigaction(sig, &old, nullptr);
     }
-    sigaction(sig, &action, nullptr);
   }
+  ReleaseInterrupts();
   // Started with standard input, output or error closed, the files opened
   // later would take their numbers, and a message could land in the output.
   for (int fd = 0; fd <= 2; ++fd) {
