@@ -54,7 +54,7 @@ if [ "$scope" = test ] && ! runs_32bit; then
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
   qemu_suite=$codename-backports
   qemu_major=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null |
-               sed -n 's/^install ok installed \([0-9]*:\)\{0,1\}\([0-9]*\).*/\2/p')
+               sed -n 's/^install ok installed \([0-9]*:\)\{0,1\}\([0-9]*\).*/\2/p' || true)
   if [ "${qemu_major:-0}" -ge 8 ]; then
     qemu_suite=
   elif ! grep -rqs "$qemu_suite" /etc/apt/sources.list /etc/apt/sources.list.d/; then
