@@ -104,12 +104,12 @@ void PrepareProcess() {
   // unfinished file is removed rather than left behind.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  // A signal that the caller ignores (nohup, a shell's background job) stays
-  // ignored: the run is not to be stopped by it. So do the two above, and
-  // one that has a handler already (a sanitizer's) keeps it.
-  // One call a signal sets the handler and tells what was there before,
-  // which is put back; every signal waits meanwhile, and one that came for
-  // an ignored signal is dropped as that is put back.
+  // Every other signal that would end the process removes the temporary
+  // file first. One that the caller ignores (nohup, a shell's background
+  // job) stays ignored, and one that has a handler already (a sanitizer's)
+  // keeps it: one call a signal sets the handler and returns what was there,
+  // which is then put back. Every signal waits meanwhile, and one that came
+  // for an ignored signal is dropped as that is put back.
   sigfillset(&g_interrupts);
   HoldInterrupts();
   struct sigaction action = {};
