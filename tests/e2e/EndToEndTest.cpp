@@ -175,13 +175,6 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   }
 }
 
-// The access ACL of a file, as the system stores it ("" for none).
-Bytes AccessAcl(const fs::path& file) {
-  char acl[1024];
-  const ssize_t size = lgetxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl);
-  return size > 0 ? Bytes(acl, static_cast<std::size_t>(size)) : "";
-}
-
 // Who may read the output. A new output gets the permissions of any new
 // file; one that replaces an earlier output gets that file's permission bits
 // and ACL, and its owner and group where the user may give them away; a
@@ -291,7 +284,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     EXPECT_EQ(st.st_uid, static_cast<uid_t>(c.uid == kRunner ? runner : c.uid));
     EXPECT_EQ(st.st_gid, static_cast<gid_t>(c.gid == kRunner ? runner : c.gid));
     EXPECT_EQ(Get("out/voice.wss"), c.status == 0 ? Wss(8000, "abcd", 4) : "earlier output");
-    EXPECT_EQ(AccessAcl(dir_ / "out/voice.wss"), c.acl ? *c.acl : "");
+    char acl[1024];  // the access ACL, as the system stores it
+    const ssize_t size =
+        lgetxattr((dir_ / "out/voice.wss").c_str(), "system.posix_acl_access", acl, sizeof acl);
+    EXPECT_EQ(Bytes(acl, size > 0 ? static_cast<std::size_t>(size) : 0), c.acl ? *c.acl : "");
     if (c.link) {
       EXPECT_EQ(Get("out/earlier"), "earlier output");
     }
