@@ -62,9 +62,9 @@ class TempFile {
   // while this object lives. False when `finalName` may not be replaced (a
   // directory, a file this user may not write, or the very file open as
   // `input`, through any path or link) or nothing can be created there. An
-  // earlier file of the final name lends the new one its permissions (and,
-  // where the process may, its owner and group) from the start, so that the
-  // samples are never more open than it was.
+  // earlier file of the final name lends the new one its permissions and
+  // ACL (and, where the process may, its owner and group) before any sample
+  // is written, so that the samples are never more open than it was.
   bool Create(const Folder& folder, const std::string& finalName, FileHandle input);
 
   FileHandle handle() const { return handle_; }
