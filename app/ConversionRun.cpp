@@ -33,6 +33,10 @@ ErrorCode WriteOutput(FileHandle in, FileHandle out) {
   FileHeadSource source(in);
   WavHead head;
   if (ErrorCode code = ReadWavHead(source, head); code != errNone) return code;
+  // The size word takes the data size as the head gives it, an odd last
+  // byte included, though the copy leaves that byte out: that is how the
+  // WSS files made so far have it, and what stored files are checked
+  // against.
   const WssHeader header = BuildWssHeader(head.sampleRate, head.dataSize);
   if (platform::WriteChunk(out, header.data(), header.size()) < 0) return errWriteOutput;
   // An odd last byte is half a sample and is left out.

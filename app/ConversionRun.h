@@ -10,9 +10,9 @@ namespace bronta {
 // Converts the WAV file `inputName` into the WSS file that MakeOutputName
 // names. The output is written to a temporary file and moved into place only
 // when complete, so a failed run leaves no output and an earlier file of that
-// name untouched. Returns errNone or the error code to report. After errNone
-// the caller ends the process: the output is in place, and an interrupt,
-// held off from the final move on, is never let through.
+// name untouched. Returns errNone or the error code to report; after errNone
+// the caller ends the process with EndConverted (the interrupt at the move,
+// platform::TempFile::Keep).
 ErrorCode ConvertWavToWss(const std::string& inputName);
 
 }  // namespace bronta

@@ -9,5 +9,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments = platform::StartProcess(argc, argv);
   if (arguments.empty()) bronta::ShowUsage();
   // Later arguments are ignored, and there are no options: "-h" is a file.
-  bronta::ReportError(bronta::ConvertWavToWss(arguments.front()));
+  const bronta::ErrorCode code = bronta::ConvertWavToWss(arguments.front());
+  if (code == bronta::errNone) bronta::EndConverted();
+  bronta::ReportError(code);
 }

@@ -32,7 +32,12 @@ void ReportError(ErrorCode code) {
   platform::EndProcess(static_cast<int>(code));
 }
 
+void EndConverted() {
+  platform::EndProcess(0);
+}
+
 void ShowUsage() {
+  // The banner's fixed text: its "1.0" does not follow the project's version.
   platform::WriteConsoleLine("Bronta 1.0");
   platform::WriteConsoleLine("for Operation Flashpoint v1.10 and above");
   platform::WriteConsoleLine("example: BRONTA [WAV_File]");

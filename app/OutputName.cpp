@@ -24,12 +24,11 @@ OutputName MakeOutputName(const std::string& inputName, const platform::LeadByte
   bool searching = true;
   for (std::size_t i = inputName.size(); i > 0; --i) {
     const auto c = static_cast<unsigned char>(inputName[i - 1]);
-    const bool folderEnd = platform::IsFolderSeparator(c);
-    if (!folderEnd && c != '.' && c != '\\' && c != ':') continue;
+    if (!platform::EndsExtensionSearch(c)) continue;
     if (IsTrailByte(inputName, i - 1, leadBytes)) continue;  // its lead byte is no delimiter
     if (searching && c == '.') stemLength = i - 1;
     searching = false;
-    if (folderEnd) {
+    if (platform::IsFolderSeparator(c)) {
       folderLength = i;
       break;
     }

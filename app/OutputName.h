@@ -16,8 +16,9 @@ struct OutputName {
 
 // The input name with its extension replaced by ".wss" (appended when there
 // is none): same folder, same base name, so the output lands beside the
-// input. The extension starts at the last "." that comes after every "\",
-// "/" and ":"; folders end at the platform's separators (IsFolderSeparator).
+// input. The extension starts at the last "." after every byte that ends
+// the extension search, and the folder at the last folder separator
+// (platform::EndsExtensionSearch, platform::IsFolderSeparator).
 // The second byte of a double-byte character (`leadBytes`) is never taken
 // for one of these.
 OutputName MakeOutputName(const std::string& inputName, const platform::LeadByteSet& leadBytes);

@@ -19,4 +19,8 @@ struct Folder {
   std::string path;
 };
 
+// Why a new file could not be created: its name is taken by another file,
+// or something else (which may be the name's length).
+enum class CreateFailure { kNone, kNameTaken, kOther };
+
 }  // namespace platform

@@ -1,13 +1,11 @@
 // The platform layer as the program sees it (Platform.h), written once for
 // every operating system over the small system calls of System.h: the
-// transfer loops, the temporary output, standard output, and the fault seam
-// of the tests.
+// transfer loops, the temporary output and standard output.
 
 #include "platform/Platform.h"
 
 #include <string_view>
 
-#include "platform/FaultInjection.h"
 #include "platform/System.h"
 
 namespace platform {
@@ -52,8 +50,12 @@ std::vector<std::string> StartProcess(int argc, char** argv) {
 }
 
 bool IsFolderSeparator(unsigned char c) {
-  return std::string_view(sys::kFolderSeparators).find(static_cast<char>(c)) !=
+  return std::string_view(sys::FolderSeparators()).find(static_cast<char>(c)) !=
          std::string_view::npos;
+}
+
+bool EndsExtensionSearch(unsigned char c) {
+  return c == '.' || c == '\\' || c == ':' || IsFolderSeparator(c);
 }
 
 const LeadByteSet& LeadByteRanges() {
@@ -61,7 +63,9 @@ const LeadByteSet& LeadByteRanges() {
   return set;
 }
 
-bool g_printed = false;
+namespace {
+bool g_printed = false;  // a message is shown
+}  // namespace
 
 void WriteConsoleLine(const std::string& text) {
   const FileHandle out = sys::StandardOutput();
@@ -77,16 +81,14 @@ void EndProcess(int status) {
 }
 
 bool OpenFolder(const std::string& path, Folder& folder) {
-  return !InjectFault("folder") && sys::OpenFolder(path, folder);
+  return sys::OpenFolder(path, folder);
 }
 
 FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
-  return InjectFault("open") ? kInvalidHandle : sys::OpenRegularFile(folder, name);
+  return sys::OpenRegularFile(folder, name);
 }
 
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
-  if (InjectFault("read")) return -1;
-  if (InjectEndOfFile()) return 0;
   auto* bytes = static_cast<char*>(buffer);
   std::uint32_t done = 0;
   while (done < count) {
@@ -99,26 +101,25 @@ std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
 }
 
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count) {
-  return InjectFault("write") ? -1 : WriteAll(file, buffer, count);
+  return WriteAll(file, buffer, count);
 }
 
 bool SeekTo(FileHandle file, std::uint64_t offset) {
-  return !InjectFault("seek") && sys::SeekTo(file, offset);
+  return sys::SeekTo(file, offset);
 }
 
 std::int64_t FileSize(FileHandle file) {
-  return InjectFault("size") ? -1 : sys::FileSize(file);
+  return sys::FileSize(file);
 }
 
 bool CloseFileHandle(FileHandle file) {
-  const bool closed = sys::Close(file);
-  return !InjectFault("close") && closed;
+  return sys::Close(file);
 }
 
 bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHandle input) {
   folder_ = &folder;
   finalName_ = finalName;
-  if (InjectFault("check") || !sys::MayReplace(folder, finalName, input)) return false;
+  if (!sys::MayReplace(folder, finalName, input)) return false;
   const unsigned long pid = sys::ProcessId();
   bool shortName = false;
   for (int attempt = 0; attempt < 100;) {
@@ -126,13 +127,12 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     // The file and its removal on an interrupt come into being together, and
     // a file whose name cannot be kept for that is not made at all.
     sys::HoldInterrupts();
-    sys::CreateFailure why = sys::CreateFailure::kOther;
+    CreateFailure why = CreateFailure::kOther;
     FileHandle file = kInvalidHandle;
-    if (sys::RemoveOnInterrupt(folder, name) && !InjectFault("create")) {
+    if (sys::RemoveOnInterrupt(folder, name))
       file = sys::CreateNewFile(folder, name, finalName, why);
-    }
-    // A name that another file holds is never left registered (no test sees
-    // it: the next name replaces it, and after the last the run ends).
+    // A name that another file holds is never left registered. (No run can
+    // tell: the next name replaces it, and after the last the run ends.)
     if (file == kInvalidHandle) sys::RemoveOnInterrupt(folder, "");
     sys::ReleaseInterrupts();
     if (file != kInvalidHandle) {
@@ -143,7 +143,7 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     // A name taken by another run gets the next number. Any other failure
     // may be the name's length, which systems report in many ways, so the
     // short name is tried once.
-    if (why == sys::CreateFailure::kNameTaken) {
+    if (why == CreateFailure::kNameTaken) {
       ++attempt;
     } else if (!shortName) {
       shortName = true;
@@ -159,12 +159,10 @@ bool TempFile::Keep() {
   const bool closed = handle_ != kInvalidHandle && CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
   if (!closed) return false;
-  // Past the move the run has succeeded, and an interrupt must not make it
-  // look failed: it waits from here, and after a move it is never let
-  // through. After a failed move it takes effect, and removes the file.
+  // The interrupt at the move (Platform.h): held from here, and never
+  // released after a move.
   sys::HoldInterrupts();
-  // The seam fails the move for real, by moving the file onto its folder.
-  if (!sys::MoveReplacing(*folder_, name_, InjectFault("move") ? "" : finalName_)) {
+  if (!sys::MoveReplacing(*folder_, name_, finalName_)) {
     sys::ReleaseInterrupts();
     return false;
   }
@@ -179,8 +177,7 @@ void TempFile::Discard() {
   // A file that its folder keeps is emptied, so that no copy of the samples
   // stays. The name stays registered: an interrupt from here on removes a
   // file that is gone already, or the emptied one.
-  // The seam fails the removal for real, by removing the folder instead.
-  if (!name_.empty() && !sys::RemoveFile(*folder_, InjectFault("remove") ? "" : name_)) {
+  if (!name_.empty() && !sys::RemoveFile(*folder_, name_)) {
     sys::EmptyFile(*folder_, name_);
   }
   name_.clear();

@@ -30,9 +30,14 @@ namespace platform {
 // argument.
 std::vector<std::string> StartProcess(int argc, char** argv);
 
-// Whether `c` ends the name of a folder in a path: "/" on POSIX; "\", "/"
-// and ":" on Windows.
+// The bytes of a path that the output name rule looks for, declared
+// together here. IsFolderSeparator: whether `c` ends the name of a folder,
+// "/" on POSIX; "\", "/" and ":" on Windows. EndsExtensionSearch: whether
+// `c` ends the search for a name's extension: ".", "\" and ":" on every
+// platform (on POSIX "\" and ":" are bytes of a file's name, and still end
+// it, as on Windows), and every folder separator.
 bool IsFolderSeparator(unsigned char c);
+bool EndsExtensionSearch(unsigned char c);
 
 // Opens the folder `path` ("" for the current one) and holds it until the
 // process ends, so that the input and the output are found in the same
@@ -71,9 +76,13 @@ class TempFile {
 
   // Closes the file and moves it over the final name in one step. False when
   // the close reports lost data or the move fails; the file then goes with
-  // Discard. From just before the move, an interrupt waits: after a move it
-  // is never let through, so the process must end as a success; after a
-  // failed move it takes effect, and removes the file.
+  // Discard.
+  //
+  // The interrupt at the move: from just before the move, an interrupt
+  // waits. After a failed move it takes effect, and removes the file. After
+  // a move it is never let through, because the output is in place and the
+  // run has succeeded: the caller must then end the process as a success
+  // (bronta::EndConverted), and nothing else.
   bool Keep();
 
   // Closes and removes the file; nothing when there is none or it was kept.

@@ -17,13 +17,13 @@
 
 #include "platform/System.h"
 
-namespace platform::sys {
+namespace platform::os {
 
 namespace {
 
-// Calls `call` again for as long as a signal interrupts it. (No test sees
-// this: calls on local files are not interrupted; on network and FUSE file
-// systems they may be.)
+// Calls `call` again for as long as a signal interrupts it: calls on
+// network and FUSE file systems may be. (No test can show it: calls on local
+// files are never interrupted.)
 template <typename Call>
 auto RetryAfterSignal(Call call) {
   for (;;) {
@@ -170,9 +170,9 @@ const char* LineEnd() {
   return "\n";
 }
 
-// "\" and ":" are bytes of a file's name here; they still end the
-// extension search of the output name, as on Windows.
-const char kFolderSeparators[] = "/";
+const char* FolderSeparators() {
+  return "/";
+}
 
 FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
   // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below. On
@@ -309,4 +309,4 @@ bool RaiseInterrupt(int signalNumber) {
 }
 #endif
 
-}  // namespace platform::sys
+}  // namespace platform::os

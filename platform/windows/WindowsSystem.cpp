@@ -9,7 +9,7 @@
 #include "platform/CommandLine.h"
 #include "platform/System.h"
 
-namespace platform::sys {
+namespace platform::os {
 
 namespace {
 
@@ -193,7 +193,9 @@ const char* LineEnd() {
   return "\r\n";
 }
 
-const char kFolderSeparators[] = "\\/:";
+const char* FolderSeparators() {
+  return "\\/:";
+}
 
 FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
   // The folder is held and cannot be renamed, so its path still leads to it.
@@ -359,4 +361,4 @@ bool RaiseInterrupt(int) {
 }
 #endif
 
-}  // namespace platform::sys
+}  // namespace platform::os

@@ -10,6 +10,7 @@
 
 #include <map>
 
+#include "seam/FaultSteps.h"
 #include "support/Files.h"
 #include "support/Messages.h"
 #include "support/Process.h"
@@ -18,15 +19,21 @@
 namespace {
 
 using namespace testing_support;
+using namespace fault_steps;
 namespace fs = std::filesystem;
 
 // What a fault in each operation must end with: the exit status, and with it
 // the message. A refused temporary name is followed by a short one, and a
 // failed close of the input loses nothing, so the run still succeeds; the
 // second close is the output's.
+// "STEP N", as the seam names the Nth step of a kind.
+std::string Nth(const char* step, int n = 1) {
+  return std::string(step) + " " + std::to_string(n);
+}
 const std::map<std::string, int> kExpectedStatus = {
-    {"folder 1", 1}, {"open 1", 1}, {"check 1", 2}, {"create 1", 0}, {"read", 5},   {"seek", 5},
-    {"size", 5},     {"write", 6},  {"close 1", 0}, {"close 2", 6},  {"move 1", 6},
+    {Nth(kFolder), 1}, {Nth(kOpen), 1},     {Nth(kCheck), 2}, {Nth(kCreate), 0},
+    {kRead, 5},        {kSeek, 5},          {kSize, 5},       {kWrite, 6},
+    {Nth(kClose), 0},  {Nth(kClose, 2), 6}, {Nth(kMove), 6},
 };
 
 int ExpectedStatus(const std::string& step) {
@@ -145,7 +152,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   int lastWrite = 0;
   const int steps = WalkEveryStep(walk, "BRONTA_FAIL_AT", "injected fault: ",
                                   [&](const RunResult& result, const std::string& step, int n) {
-                                    if (step.rfind("write", 0) == 0) lastWrite = n;
+                                    if (step.rfind(kWrite, 0) == 0) lastWrite = n;
                                     ++seen[step.substr(0, step.find(' '))];
                                     const int expected = ExpectedStatus(step);
                                     ASSERT_NE(expected, -1) << "a step without an expected outcome";
@@ -155,17 +162,17 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
                                   });
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
   for (const char* operation :
-       {"folder", "open", "check", "create", "read", "seek", "size", "write", "close", "move"}) {
+       {kFolder, kOpen, kCheck, kCreate, kRead, kSeek, kSize, kWrite, kClose, kMove}) {
     EXPECT_GT(seen[operation], 0) << operation << " was never made to fail";
   }
   // The samples move in several blocks, each of which can fail.
-  EXPECT_GT(seen["read"], 3);
-  EXPECT_GT(seen["write"], 3);
+  EXPECT_GT(seen[kRead], 3);
+  EXPECT_GT(seen[kWrite], 3);
 
   // A temporary file that its folder keeps (made read-only meanwhile) is
   // emptied.
-  const RunResult kept =
-      walk.Run({"BRONTA_FAIL_AT=" + std::to_string(lastWrite), "BRONTA_FAIL_ALSO=remove"});
+  const RunResult kept = walk.Run(
+      {"BRONTA_FAIL_AT=" + std::to_string(lastWrite), std::string("BRONTA_FAIL_ALSO=") + kRemove});
   EXPECT_EQ(kept.status, 6) << kept.err;
   const auto names = walk.dir.Names(walk.folder);
   ASSERT_EQ(names.size(), 3u);
@@ -177,7 +184,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   const int reads =
       WalkEveryStep(walk, "BRONTA_END_AT",
                     "injected end: ", [&](const RunResult& result, const std::string& step, int) {
-                      const int expected = step == "read 1" || step == "read 2" ? 9 : 5;
+                      const int expected = step == Nth(kRead) || step == Nth(kRead, 2) ? 9 : 5;
                       EXPECT_EQ(result.status, expected);
                       EXPECT_EQ(result.out, OutputOfStatus(expected));
                       walk.ExpectFiles(false);
@@ -194,7 +201,7 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
   Walk walk;
   const auto interrupted = [&](const RunResult& result, const std::string& step, int n) {
     EXPECT_EQ(result.out, "");
-    if (step == "move 1") {
+    if (step == Nth(kMove)) {
       EXPECT_EQ(result.status, 0);
       walk.ExpectFiles(true);
       return;
@@ -239,8 +246,8 @@ TEST(FaultWalk, AFolderSwappedAtAnyStepKeepsTheRunWhole) {
                     EXPECT_TRUE(done) << "the folder was not renamed";
                   }
                   renamed += done;
-                  if (!firstWrite && step.rfind("write", 0) == 0) firstWrite = n;
-                  const int expected = done && step.rfind("folder", 0) == 0 ? 1 : 0;
+                  if (!firstWrite && step.rfind(kWrite, 0) == 0) firstWrite = n;
+                  const int expected = done && step.rfind(kFolder, 0) == 0 ? 1 : 0;
                   EXPECT_EQ(result.status, expected) << result.err;
                   EXPECT_EQ(result.out, OutputOfStatus(expected));
                   walk.ExpectFiles(expected == 0, done);

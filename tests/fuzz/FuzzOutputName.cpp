@@ -25,12 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (stem > file.size() || file.compare(0, stem, out, 0, stem) != 0) std::abort();
   // Either the whole name was kept, or it was cut at a dot.
   if (stem < file.size() && file[stem] != '.') std::abort();
-  // Nothing after that dot, and nothing in the file's name, may be a
-  // delimiter that counts as one.
-  if (!doubleByte && stem < file.size() &&
-      file.find_first_of(".\\:/", stem + 1) != std::string::npos) {
-    std::abort();
+  // Without lead bytes nothing after that dot ends the extension search,
+  // and nothing in the file's name is a folder separator.
+  for (std::size_t i = 0; !doubleByte && i < file.size(); ++i) {
+    const auto c = static_cast<unsigned char>(file[i]);
+    if (platform::IsFolderSeparator(c) || (i > stem && platform::EndsExtensionSearch(c))) {
+      std::abort();
+    }
   }
-  if (!doubleByte && file.find('/') != std::string::npos) std::abort();
   return 0;
 }
