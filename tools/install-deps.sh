@@ -3,9 +3,10 @@
 #   build  the compiler, CMake and Ninja: enough to build bronta
 #   test   all that the tests need besides: GoogleTest, clang's sanitizer
 #          and fuzzer runtimes, gcovr, the mingw-w64 cross compilers (win32
-#          thread model), Wine (32- and 64-bit), and the Western and
-#          Japanese locales; where the kernel runs no 32-bit programs,
-#          qemu-user from the backports suite, which runs 32-bit Wine
+#          thread model), Wine (32- and 64-bit), and the locales the
+#          tests name (Western and Japanese UTF-8, Shift_JIS, GB18030);
+#          where the kernel runs no 32-bit programs, qemu-user from the
+#          backports suite, which runs 32-bit Wine
 #   bench  the benchmark's tools: hyperfine, GNU time, sox, python3
 # Needs root (or sudo) only when something is missing.
 #   install-deps.sh [build|test|bench]   (default: test)
@@ -80,4 +81,23 @@ fi
 if [ -n "$qemu_suite" ]; then
   echo "installing qemu-user from $qemu_suite: this kernel runs no 32-bit programs"
   install -t "$qemu_suite" qemu-user
+fi
+
+# The locales the tests run the program under, made where missing (locale -a
+# spells the character set in lower case, without the dash).
+make_locale() {
+  local name=$1 spelled
+  spelled=${name%%.*}.$(echo "${name#*.}" | tr 'A-Z' 'a-z' | tr -d -)
+  locale -a 2>/dev/null | grep -qx "$spelled" && return
+  echo "making the locale $name"
+  shift
+  as_root localedef "$@" "$name"
+}
+if [ "$scope" = test ]; then
+  make_locale en_US.UTF-8 -i en_US -f UTF-8
+  make_locale ja_JP.UTF-8 -i ja_JP -f UTF-8
+  # Shift_JIS's ASCII range is not ASCII (0x5C is the yen sign): without
+  # leave to differ there, localedef fails.
+  make_locale ja_JP.SJIS --no-warnings=ascii -i ja_JP -f SHIFT_JIS
+  make_locale zh_CN.GB18030 -i zh_CN -f GB18030
 fi

@@ -1,6 +1,7 @@
 // The system calls of System.h on POSIX (Linux, the BSDs, macOS).
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -136,18 +137,22 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 LeadByteSet CodePageLeadBytes() {
-  // A double-byte locale (Shift_JIS, GBK, Big5, ...) has at most two bytes per
-  // character; a lead byte is one that the C library takes as the start of
-  // an unfinished character. UTF-8 and single-byte locales report none.
+  // A lead byte is one that the C library takes as the start of an
+  // unfinished character, in a multi-byte character set that is not UTF-8:
+  // Shift_JIS, GBK, Big5, and GB18030, whose four-byte characters have a
+  // digit for their second and fourth bytes, so that a delimiter is never
+  // the trail of a run of lead bytes. UTF-8 never hides an ASCII byte in a
+  // character, and single-byte sets have none.
   LeadByteSet result;
-  if (std::setlocale(LC_CTYPE, "") == nullptr) return result;
-  if (MB_CUR_MAX == 2) {
-    for (int b = 0x80; b <= 0xFF; ++b) {
-      std::mbstate_t state{};
-      const char byte = static_cast<char>(b);
-      wchar_t wide;
-      result.lead[b] = std::mbrtowc(&wide, &byte, 1, &state) == static_cast<std::size_t>(-2);
-    }
+  if (std::setlocale(LC_CTYPE, "") == nullptr || MB_CUR_MAX == 1 ||
+      std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+    return result;
+  }
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    std::mbstate_t state{};
+    const char byte = static_cast<char>(b);
+    wchar_t wide;
+    result.lead[b] = std::mbrtowc(&wide, &byte, 1, &state) == static_cast<std::size_t>(-2);
   }
   return result;
 }

@@ -7,9 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "support/Files.h"
 
@@ -26,6 +31,7 @@ std::string TempCapture() {
 
 [[noreturn]] void Child(const std::vector<std::string>& command, const RunOptions& options,
                         const std::string& outName, const std::string& errName) {
+  setpgid(0, 0);
   const int out = open(outName.c_str(), O_WRONLY | O_TRUNC);
   const int err = open(errName.c_str(), O_WRONLY | O_TRUNC);
   const int in = open("/dev/null", O_RDONLY);
@@ -57,6 +63,11 @@ std::string TempCapture() {
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);
   for (int sig : options.ignoredSignals) signal(sig, SIG_IGN);
+  sigset_t pending;
+  sigemptyset(&pending);
+  for (int sig : options.pendingSignals) sigaddset(&pending, sig);
+  sigprocmask(SIG_BLOCK, &pending, nullptr);
+  for (int sig : options.pendingSignals) raise(sig);
   if (options.unprivileged && geteuid() == 0) {
     const gid_t extra = static_cast<gid_t>(options.extraGroup);
     if (setgroups(options.extraGroup >= 0 ? 1 : 0, &extra) != 0 || setgid(65534) != 0 ||
@@ -82,11 +93,30 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   RunResult result;
   const pid_t pid = fork();
   if (pid == 0) Child(command, options, outName, errName);
+  setpgid(pid, pid);  // as the child does, whichever comes first
+  // Checked every few milliseconds, so that a run of a millisecond costs
+  // little more, in any thread.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.deadlineSeconds);
   int status = 0;
   pid_t waited = -1;
-  // A run stopped by a signal is let go on, as a shell's "fg" would.
-  while (pid > 0 && (waited = waitpid(pid, &status, WUNTRACED)) == pid && WIFSTOPPED(status)) {
-    kill(pid, SIGCONT);
+  for (int pause = 1; pid > 0;) {
+    waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
+    if (waited == pid && WIFSTOPPED(status)) {
+      kill(pid, SIGCONT);  // a run stopped by a signal is let go on, as a shell's "fg" would
+    } else if (waited != 0) {
+      break;
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      waited = waitpid(pid, &status, 0);
+      std::string line;
+      for (const auto& word : command) line.append(" ").append(word, 0, 60);
+      ADD_FAILURE() << "killed past its deadline of " << options.deadlineSeconds << " s:" << line;
+      break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      pause = std::min(pause * 2, 16);
+    }
   }
   if (waited == pid) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

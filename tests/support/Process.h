@@ -14,7 +14,11 @@ struct RunOptions {
   bool unprivileged = false;             // drop to user and group "nobody" when root
   int extraGroup = -1;                   // unprivileged: a group that nobody is a member of too
   std::vector<int> ignoredSignals;       // started with these signals ignored
+  std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
   std::string plant;  // an empty file made in the working folder first; "%d": the process number
+  // Past this, the program and all it started are killed, and the test
+  // fails: below each test's timeout, so that nothing outlives its test.
+  int deadlineSeconds = 40;
   // How standard output and error reach the program: captured, closed
   // (standard input too), or standard output a pipe that nobody reads.
   enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;
@@ -26,8 +30,8 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
 };
 
-// Runs `command` (the program and its arguments, searched in PATH) and waits
-// for it.
+// Runs `command` (the program and its arguments, searched in PATH) in a
+// process group of its own and waits for it, until the deadline.
 RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& options = {});
 
 // The program under test: BRONTA_PROGRAM if set, otherwise the one that this
