@@ -237,6 +237,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .earlierUid = 0, .earlierGid = 0, .status = 2, .mode = 0644, .uid = 0, .gid = 0},
       {.what = "nobody: a folder it may not write", .runAs = kNobody, .folderMode = 0755,
        .status = 2},
+      {.what = "nobody: a folder it may write but not list", .runAs = kNobody, .folderMode = 0333},
   };  // clang-format on
   Bytes skipped;
   for (const auto& c : cases) {

@@ -72,6 +72,9 @@ std::vector<HeadCase> Cases() {
        errBadWav},
       {"truncated chunk head", Riff(fmt) + "dat", errBadWav},
       {"chunk skipped past the end", Riff(fmt) + ChunkHead("LIST", 0xFFFFFFF0) + data, errBadWav},
+      // Its pad byte makes 4 GiB, and its body is not walked as chunks.
+      {"odd chunk of 0xFFFFFFFF bytes", Riff(ChunkHead("LIST", 0xFFFFFFFF) + fmt + data),
+       errBadWav},
       {"stereo", Riff(Chunk("fmt ", FormatBody(1, 2, 22050, 16)) + data), errBadWav},
       {"8-bit", Riff(Chunk("fmt ", FormatBody(1, 1, 22050, 8)) + data), errBadWav},
       {"IEEE float", Riff(Chunk("fmt ", FormatBody(3, 1, 22050, 16)) + data), errBadWav},
