@@ -66,7 +66,9 @@ ErrorCode ConvertWavToWss(const std::string& inputName) {
   ErrorCode code = errCreateOutput;
   if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
   platform::CloseFileHandle(in);
-  if (code == errNone && !out.Keep()) code = errWriteOutput;
+  if (code == errNone && !out.Close()) code = errWriteOutput;
+  // A move that fails found the earlier output not to be replaced after all.
+  if (code == errNone && !out.Keep()) code = errCreateOutput;
   return code;  // an output not kept goes with `out`
 }
 

@@ -25,20 +25,18 @@ std::int32_t WriteAll(FileHandle file, const void* buffer, std::uint32_t count) 
   return static_cast<std::int32_t>(done);
 }
 
-// The temporary file's name beside the output `finalName`: NAME.tmp-PID-N,
-// the process number keeping two runs on one input apart. Where the system
-// finds that too long, a name no longer than the output's own, so that it
-// fits wherever the output's name fits: "~" and the last of the eight digits
-// of the same two numbers in base 36.
-std::string TempName(const std::string& finalName, unsigned long pid, int attempt, bool shortName) {
-  if (!shortName) return finalName + ".tmp-" + std::to_string(pid) + "-" + std::to_string(attempt);
+// The temporary file's name beside the output `finalName`: NAME.tmp-R, R
+// twelve base-36 digits of a random number, so that nobody can take the
+// name first. Where the system finds that too long, a name no longer than
+// the output's own, so that it fits wherever the output's name fits: "~"
+// and eight of those digits, or as many as that length leaves.
+std::string TempName(const std::string& finalName, std::uint64_t random, bool shortName) {
   std::string digits;
-  std::uint64_t n = std::uint64_t{pid} * 100 + static_cast<unsigned>(attempt);
-  for (int i = 0; i < 8; ++i, n /= 36) {
-    digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[n % 36]);
-  }
+  for (int i = 0; i < 12; ++i, random /= 36)
+    digits += "0123456789abcdefghijklmnopqrstuvwxyz"[random % 36];
+  if (!shortName) return finalName + ".tmp-" + digits;
   const std::size_t keep = finalName.size() > 1 ? finalName.size() - 1 : 1;
-  if (digits.size() > keep) digits.erase(0, digits.size() - keep);
+  digits.resize(keep < 8 ? keep : 8);
   return "~" + digits;
 }
 
@@ -120,27 +118,29 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
   folder_ = &folder;
   finalName_ = finalName;
   if (!sys::MayReplace(folder, finalName, input)) return false;
-  const unsigned long pid = sys::ProcessId();
   bool shortName = false;
   for (int attempt = 0; attempt < 100;) {
-    const std::string name = TempName(finalName, pid, attempt, shortName);
+    const std::string name = TempName(finalName, sys::RandomNumber(), shortName);
     // The file and its removal on an interrupt come into being together, and
     // a file whose name cannot be kept for that is not made at all.
     sys::HoldInterrupts();
     CreateFailure why = CreateFailure::kOther;
     FileHandle file = kInvalidHandle;
-    if (sys::RemoveOnInterrupt(folder, name))
+    if (sys::RemoveOnInterrupt(folder, name)) {
       file = sys::CreateNewFile(folder, name, finalName, why);
+    }
     // A name that another file holds is never left registered. (No run can
     // tell: the next name replaces it, and after the last the run ends.)
-    if (file == kInvalidHandle) sys::RemoveOnInterrupt(folder, "");
+    sys::RemoveOnInterrupt(folder, file == kInvalidHandle ? "" : name, file);
     sys::ReleaseInterrupts();
     if (file != kInvalidHandle) {
       handle_ = file;
       name_ = name;
-      return true;
+      // It is open to its owner alone until it is like the earlier output,
+      // and not used where that cannot be made sure.
+      return sys::TakeProtection(folder, finalName, file);
     }
-    // A name taken by another run gets the next number. Any other failure
+    // A name taken by another file gets another number. Any other failure
     // may be the name's length, which systems report in many ways, so the
     // short name is tried once.
     if (why == CreateFailure::kNameTaken) {
@@ -154,11 +154,17 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
   return false;
 }
 
-bool TempFile::Keep() {
-  // Only a closed output is known to hold what was written to it.
-  const bool closed = handle_ != kInvalidHandle && CloseFileHandle(handle_);
+bool TempFile::Close() {
+  // From here an interrupt removes the file by its name alone.
+  sys::HoldInterrupts();
+  sys::RemoveOnInterrupt(*folder_, name_);
+  sys::ReleaseInterrupts();
+  const bool closed = CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  if (!closed) return false;
+  return closed;
+}
+
+bool TempFile::Keep() {
   // The interrupt at the move (Platform.h): held from here, and never
   // released after a move.
   sys::HoldInterrupts();
@@ -171,15 +177,16 @@ bool TempFile::Keep() {
 }
 
 void TempFile::Discard() {
-  // Closed first: Windows empties no file that is open.
+  // A file that its folder keeps is emptied, so that no copy of the samples
+  // stays; then an interrupt has nothing left to do.
+  if (!name_.empty()) {
+    if (!sys::RemoveFile(*folder_, name_)) sys::EmptyFile(*folder_, name_, handle_);
+    sys::HoldInterrupts();
+    sys::RemoveOnInterrupt(*folder_, "");
+    sys::ReleaseInterrupts();
+  }
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
-  // A file that its folder keeps is emptied, so that no copy of the samples
-  // stays. The name stays registered: an interrupt from here on removes a
-  // file that is gone already, or the emptied one.
-  if (!name_.empty() && !sys::RemoveFile(*folder_, name_)) {
-    sys::EmptyFile(*folder_, name_);
-  }
   name_.clear();
 }
 

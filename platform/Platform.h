@@ -65,17 +65,22 @@ class TempFile {
   // Creates the temporary file, new and empty, exclusively and without
   // following links, beside `finalName` in `folder`, which must stay open
   // while this object lives. False when `finalName` may not be replaced (a
-  // directory, a file this user may not write, or the very file open as
-  // `input`, through any path or link) or nothing can be created there. An
-  // earlier file of the final name lends the new one its permissions and
-  // ACL (and, where the process may, its owner and group) before any sample
-  // is written, so that the samples are never more open than it was.
+  // directory, a file this user may not write or replace, or the very file
+  // open as `input`, through any path or link), when nothing can be created
+  // there, or when the new file cannot be made as closed as an earlier file
+  // of the final name: it takes that file's permissions and ACL (and, where
+  // the process may, its owner and group) before any sample is written, and
+  // is never more open meanwhile, so that the samples are never more open
+  // than that file was.
   bool Create(const Folder& folder, const std::string& finalName, FileHandle input);
 
   FileHandle handle() const { return handle_; }
 
-  // Closes the file and moves it over the final name in one step. False when
-  // the close reports lost data or the move fails; the file then goes with
+  // Closes the file. False when the close reports lost data.
+  bool Close();
+
+  // Moves the closed file over the final name in one step. False when the
+  // move fails (the final name cannot be replaced); the file then goes with
   // Discard.
   //
   // The interrupt at the move: from just before the move, an interrupt

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -46,6 +48,7 @@ int g_holdDepth = 0;
 // handler always finds them whole.
 int g_removeFolder = AT_FDCWD;
 char g_removeName[4096];
+int g_removeFile = -1;  // the open file, emptied where it cannot be removed
 volatile sig_atomic_t g_removeSet = 0;
 
 // The signals that by default are ignored, continue or stop the process;
@@ -56,7 +59,11 @@ constexpr int kHarmless[] = {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTI
 bool Unlink(int folder, const char* name) {
   return unlinkat(folder, name, 0) == 0;
 }
-void Truncate(int folder, const char* name) {
+void Truncate(int folder, const char* name, int file) {
+  if (file >= 0) {
+    ftruncate(file, 0);
+    return;
+  }
   const int fd = openat(folder, name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) close(fd);
 }
@@ -65,7 +72,9 @@ void Truncate(int folder, const char* name) {
 // before the file is gone (no test sends two that close together); then
 // ends the process as the signal would have.
 void RemoveAndDie(int signalNumber) {
-  if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) Truncate(g_removeFolder, g_removeName);
+  if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) {
+    Truncate(g_removeFolder, g_removeName, g_removeFile);
+  }
   g_removeSet = 0;
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);  // takes effect as the handler returns
@@ -77,24 +86,55 @@ const char* InFolder(const std::string& name) {
 }
 
 #ifdef __linux__
-// The access ACL of the earlier file `like` goes to the new file `fd`, and
+// The access ACL of the earlier file `like` goes to the new file `fd`, with
+// its owner, group-class and other permissions no wider than `mode`, and
 // one that the new file took from its folder's default ACL goes unless the
 // earlier file had one too: a user whom the earlier file shut out must not
-// read the new one. There is no getxattr relative to a folder, so the name
-// goes through the folder's entry in /proc.
-void CopyAccessAcl(int folder, const std::string& like, int fd) {
+// read the new one. False when that is not known to be done. There is no
+// getxattr relative to a folder: the name goes through the folder's entry
+// in /proc, or, where that is missing, the earlier file is opened.
+bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
   static char acl[65536];  // the largest value an extended attribute may have
   const char* const kName = "system.posix_acl_access";
   const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + like;
-  const ssize_t size = lgetxattr(path.c_str(), kName, acl, sizeof acl);
-  if (size >= 0) {
-    fsetxattr(fd, kName, acl, static_cast<std::size_t>(size), 0);
-  } else if (errno == ENODATA) {
-    fremovexattr(fd, kName);
+  ssize_t size = lgetxattr(path.c_str(), kName, acl, sizeof acl);
+  if (size < 0 && errno != ENODATA && errno != ENOTSUP) {
+    const int earlier =
+        openat(folder, like.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (earlier < 0) return false;
+    size = fgetxattr(earlier, kName, acl, sizeof acl);
+    const int why = errno;
+    close(earlier);
+    errno = why;
   }
+  if (size < 0) {
+    if (errno == ENOTSUP) return true;  // no ACLs here: the permission bits are all
+    return errno == ENODATA && (fremovexattr(fd, kName) == 0 || errno == ENODATA);
+  }
+  // After a 4-byte version, entries of 8 bytes: a 2-byte tag, 2-byte
+  // permissions and a 4-byte id, little-endian. The group class is the mask
+  // where there is one, else the owning group's entry.
+  constexpr unsigned kOwner = 0x01, kGroup = 0x04, kMask = 0x10, kOther = 0x20;
+  const auto entry = [&](unsigned tag) -> char* {
+    for (ssize_t at = 4; at + 8 <= size; at += 8) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(acl + at);
+      if ((bytes[0] | unsigned{bytes[1]} << 8) == tag) {
+        return acl + at + 2;
+      }
+    }
+    return nullptr;
+  };
+  char* const group = entry(kMask) ? entry(kMask) : entry(kGroup);
+  for (const auto& [perms, bits] : {std::pair{entry(kOwner), mode >> 6},
+                                    std::pair{group, mode >> 3}, std::pair{entry(kOther), mode}}) {
+    if (perms) *perms = static_cast<char>(*perms & bits & 7);
+  }
+  return fsetxattr(fd, kName, acl, static_cast<std::size_t>(size), 0) == 0;
 }
 #else
-void CopyAccessAcl(int, const std::string&, int) {}  // no ACL calls: the permission bits only
+bool CopyAccessAcl(int, const std::string&, int, mode_t) {
+  return true;  // no ACL calls: the permission bits only
+}
 #endif
 
 }  // namespace
@@ -157,8 +197,15 @@ LeadByteSet CodePageLeadBytes() {
   return result;
 }
 
-unsigned long ProcessId() {
-  return static_cast<unsigned long>(getpid());
+std::uint64_t RandomNumber() {
+  // From the system's random source; where that fails, the process number
+  // and a count, which at least keep two runs and two names apart.
+  static std::uint64_t count = 0;
+  std::uint64_t number = 0;
+  if (getentropy(&number, sizeof number) != 0) {
+    number = (static_cast<std::uint64_t>(getpid()) << 32) + ++count;
+  }
+  return number;
 }
 
 void ExitProcess(int status) {
@@ -236,44 +283,72 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input)
   if (fstat(Fd(input), &in) != 0) return false;
   if (S_ISDIR(out.st_mode)) return false;
   if (out.st_dev == in.st_dev && out.st_ino == in.st_ino) return false;
-  return faccessat(dir, InFolder(name), W_OK, AT_EACCESS) == 0;
+  if (faccessat(dir, InFolder(name), W_OK, AT_EACCESS) != 0) return false;
+  // A sticky folder (as /tmp) lets only the owner of a file or of the folder
+  // replace it, and root.
+  struct stat here;
+  const uid_t user = geteuid();
+  if (user != 0 && (fstat(dir, &here) != 0 ||
+                    ((here.st_mode & S_ISVTX) && out.st_uid != user && here.st_uid != user))) {
+    return false;
+  }
+#ifdef FS_IOC_GETFLAGS
+  // Nor can anybody replace an append-only or immutable file. One that this
+  // user may not read is found out by the move.
+  const int fd = openat(dir, InFolder(name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    int flags = 0;
+    const bool fixed =
+        ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
+    close(fd);
+    if (fixed) return false;
+  }
+#endif
+  return true;
 }
 
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
                          CreateFailure& why) {
-  const int dir = Fd(folder.handle);
-  // A new output gets the permissions of any new file (0666 less the umask);
-  // one that replaces an earlier file, that file's. A symbolic link in its
-  // place lends nothing: the move replaces the link, not what it points to,
-  // and a planted link must not choose the new file's owner.
+  // A new output gets the permissions of any new file (0666 less the umask).
+  // Where an earlier file may be there, only its owner may open the new one
+  // until TakeProtection has made it like that file, so that nobody whom the
+  // earlier file shut out holds it open meanwhile.
   struct stat earlier;
-  const bool replacing =
-      fstatat(dir, InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode);
-  // Only its owner may open it until it is like the earlier file, so that
-  // nobody whom that file shut out holds it open meanwhile. (No test sees
-  // this: the window lies between two calls here, where no seam reaches.)
+  const bool none = fstatat(Fd(folder.handle), InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) != 0
+                        ? errno == ENOENT
+                        : !S_ISREG(earlier.st_mode);
   const int fd = RetryAfterSignal([&] {
-    return openat(dir, InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  replacing ? 0600 : 0666);
+    return openat(Fd(folder.handle), InFolder(name),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, none ? 0666 : 0600);
   });
   if (fd < 0) {
     why = errno == EEXIST ? CreateFailure::kNameTaken : CreateFailure::kOther;
     return kInvalidHandle;
   }
-  if (replacing) {
-    // The owner can be given away only by root, the group by a member of
-    // it; what the process may not keep stays its own, and a group that is
-    // not kept gets no more than everybody else. The mode comes last, as a
-    // change of owner may clear some of its bits.
-    const bool groupKept = fchown(fd, earlier.st_uid, earlier.st_gid) == 0 ||
-                           fchown(fd, static_cast<uid_t>(-1), earlier.st_gid) == 0;
-    CopyAccessAcl(dir, like, fd);
-    mode_t mode = earlier.st_mode & 0777;
-    if (!groupKept) mode &= ~(070 & ~((mode & 07) << 3));
-    fchmod(fd, mode);
-  }
   why = CreateFailure::kNone;
   return fd;
+}
+
+bool TakeProtection(const Folder& folder, const std::string& like, FileHandle file) {
+  const int dir = Fd(folder.handle);
+  const int fd = Fd(file);
+  // A symbolic link in the earlier file's place lends nothing: the move
+  // replaces the link, not what it points to, and a planted link must not
+  // choose the new file's owner.
+  struct stat earlier;
+  if (fstatat(dir, InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!S_ISREG(earlier.st_mode)) return true;
+  // The owner can be given away only by root, the group by a member of it;
+  // what the process may not keep stays its own, and a group that is not
+  // kept gets no more than everybody else. The ACL comes narrowed to the
+  // mode, so that it opens the file to nobody whom the mode then shuts out,
+  // and the mode comes last, as a change of owner may clear some of its
+  // bits.
+  const bool groupKept = fchown(fd, earlier.st_uid, earlier.st_gid) == 0 ||
+                         fchown(fd, static_cast<uid_t>(-1), earlier.st_gid) == 0;
+  mode_t mode = earlier.st_mode & 0777;
+  if (!groupKept) mode &= ~(070 & ~((mode & 07) << 3));
+  return CopyAccessAcl(dir, like, fd, mode) && fchmod(fd, mode) == 0;
 }
 
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
@@ -285,8 +360,8 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return Unlink(Fd(folder.handle), InFolder(name));
 }
 
-void EmptyFile(const Folder& folder, const std::string& name) {
-  Truncate(Fd(folder.handle), InFolder(name));
+void EmptyFile(const Folder& folder, const std::string& name, FileHandle file) {
+  Truncate(Fd(folder.handle), InFolder(name), Fd(file));
 }
 
 void HoldInterrupts() {
@@ -298,11 +373,12 @@ void ReleaseInterrupts() {
   if (--g_holdDepth == 0) sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
 }
 
-bool RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle file) {
   g_removeSet = 0;
   if (name.size() >= sizeof g_removeName) return false;
   std::memcpy(g_removeName, name.c_str(), name.size() + 1);
   g_removeFolder = Fd(folder.handle);
+  g_removeFile = Fd(file);
   g_removeSet = !name.empty();
   return true;
 }

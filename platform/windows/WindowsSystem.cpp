@@ -160,8 +160,21 @@ LeadByteSet CodePageLeadBytes() {
   return set;
 }
 
-unsigned long ProcessId() {
-  return GetCurrentProcessId();
+std::uint64_t RandomNumber() {
+  // RtlGenRandom, which advapi32 exports as SystemFunction036 from XP on;
+  // where it fails, the process number and a count, which at least keep two
+  // runs and two names apart.
+  static std::uint64_t count = 0;
+  using GenRandom = BOOLEAN WINAPI(PVOID, ULONG);
+  static const HMODULE advapi32 = LoadLibraryA("advapi32.dll");
+  auto* random = advapi32 ? reinterpret_cast<GenRandom*>(reinterpret_cast<void*>(
+                                GetProcAddress(advapi32, "SystemFunction036")))
+                          : nullptr;
+  std::uint64_t number = 0;
+  if (random == nullptr || !random(&number, sizeof number)) {
+    number = (std::uint64_t{GetCurrentProcessId()} << 32) + ++count;
+  }
+  return number;
 }
 
 void ExitProcess(int status) {
@@ -284,6 +297,10 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
   return kInvalidHandle;
 }
 
+bool TakeProtection(const Folder&, const std::string&, FileHandle) {
+  return true;  // the new file has the security of any new file in its folder
+}
+
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
   const std::string source = InFolder(folder, from);
   const std::string target = InFolder(folder, to);
@@ -309,7 +326,12 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return DeleteFileA(InFolder(folder, name).c_str()) != 0;
 }
 
-void EmptyFile(const Folder& folder, const std::string& name) {
+void EmptyFile(const Folder& folder, const std::string& name, FileHandle open) {
+  if (open != kInvalidHandle) {
+    LARGE_INTEGER start{};
+    if (SetFilePointerEx(ToHandle(open), start, nullptr, FILE_BEGIN)) SetEndOfFile(ToHandle(open));
+    return;
+  }
   HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_WRITE, 0, nullptr,
                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -328,7 +350,7 @@ void ReleaseInterrupts() {
   if (last && g_interrupted) Sleep(INFINITE);
 }
 
-bool RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle) {
   const std::string path = InFolder(folder, name);
   g_removeSet = false;
   if (path.size() >= sizeof g_removeName) return false;

@@ -1,7 +1,10 @@
 // Runs the built program on files in a scratch directory and checks what it
 // prints, its exit status and the files it leaves, byte for byte.
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <locale.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -212,6 +215,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     bool link = false;  // voice.wss is a symbolic link to the earlier file
     const Bytes* acl = nullptr;
     const Bytes* folderAcl = nullptr;  // the folder's default ACL
+    bool appendOnly = false;           // the earlier file's, as chattr +a makes it
+    bool badInput = false;             // voice.wav is no WAV file: a refusal must come first
+    bool hideProc = false, userNamespace = false;  // as RunOptions says
+    bool lookFails = false;  // every look at voice.wss after MayReplace's fails (strace)
     int status = 0;
     int mode = kNew;  // the output's afterwards; the earlier file's when refused
     int uid = kRunner, gid = kRunner;
@@ -238,6 +245,17 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       {.what = "nobody: a folder it may not write", .runAs = kNobody, .folderMode = 0755,
        .status = 2},
       {.what = "nobody: a folder it may write but not list", .runAs = kNobody, .folderMode = 0333},
+      {.what = "nobody: another's output in a sticky folder", .runAs = kNobody,
+       .folderMode = 01777, .earlierMode = 0666, .earlierUid = 0, .earlierGid = 0,
+       .badInput = true, .status = 2, .mode = 0666, .uid = 0, .gid = 0},
+      {.what = "an append-only earlier output", .earlierMode = 0644, .appendOnly = true,
+       .badInput = true, .status = 2, .mode = 0644},
+      {.what = "a look at the earlier output that fails", .earlierMode = 0640,
+       .lookFails = true, .status = 2, .mode = 0640},
+      {.what = "an ACL, without /proc", .earlierMode = 0644, .acl = &noneForNobody,
+       .hideProc = true, .mode = 0644},
+      {.what = "an ACL that cannot be set (a user namespace)", .earlierMode = 0644,
+       .acl = &noneForNobody, .userNamespace = true, .status = 2, .mode = 0644},
   };  // clang-format on
   Bytes skipped;
   for (const auto& c : cases) {
@@ -249,7 +267,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     }
     fs::remove_all(dir_ / "out");
     fs::create_directory(dir_ / "out");
-    Put("out/voice.wav", CanonicalWav(8000, "abcd"));
+    Put("out/voice.wav", c.badInput ? "not a WAV file" : CanonicalWav(8000, "abcd"));
     const std::string earlier = c.link ? "out/earlier" : "out/voice.wss";
     if (c.earlierMode != kNew) {
       Put(earlier, "earlier output");
@@ -269,8 +287,33 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     options.workingDir = dir_.path().string();
     options.unprivileged = c.runAs != 0;
     options.extraGroup = c.runAs == kUsers ? kUsers : -1;
-    const RunResult result = RunCommand(
-        {c.runAs != 0 ? (dir_ / "bronta").string() : ProgramPath(), "out/voice.wav"}, options);
+    options.hideProc = c.hideProc;
+    options.userNamespace = c.userNamespace;
+    int flags = FS_APPEND_FL;
+    const int earlierFd = open((dir_ / earlier).c_str(), O_RDONLY);
+    if (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0) {
+      skipped += std::string(" ") + c.what + " (" + std::strerror(errno) + "),";
+      close(earlierFd);
+      continue;
+    }
+    std::vector<std::string> command = {c.runAs != 0 ? (dir_ / "bronta").string() : ProgramPath(),
+                                        "out/voice.wav"};
+    if (c.lookFails) {  // strace matches the name as given, from the folder it names
+      options.workingDir = (dir_ / "out").string();
+      command = {"strace",      "-f",        "-qq",
+                 "-o",          "/dev/null", "-P",
+                 "voice.wss",   "-e",        "inject=newfstatat:error=EIO:when=2+",
+                 ProgramPath(), "voice.wav"};
+    }
+    const RunResult result = RunCommand(command, options);
+    flags = 0;
+    if (c.appendOnly) ioctl(earlierFd, FS_IOC_SETFLAGS, &flags);
+    close(earlierFd);
+    if ((result.status == 126 && (c.hideProc || c.userNamespace)) ||
+        (result.status == 127 && c.lookFails)) {
+      skipped += std::string(" ") + c.what + " (no namespace or no strace here),";
+      continue;
+    }
     EXPECT_EQ(result.status, c.status) << result.err;
     const int runner = c.runAs != 0 ? kNobody : static_cast<int>(geteuid());
     struct stat st;

@@ -5,6 +5,7 @@
 // program. Every time it checks what the user sees and what is left on disk.
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,18 @@ using namespace testing_support;
 using namespace fault_steps;
 namespace fs = std::filesystem;
 
-// What a fault in each operation must end with: the exit status, and with it
-// the message. A refused temporary name is followed by a short one, and a
-// failed close of the input loses nothing, so the run still succeeds; the
-// second close is the output's.
 // "STEP N", as the seam names the Nth step of a kind.
 std::string Nth(const char* step, int n = 1) {
   return std::string(step) + " " + std::to_string(n);
 }
+// What a fault in each operation must end with: the exit status, and with it
+// the message. A temporary name taken is followed by another, and a failed
+// close of the input loses nothing, so the run still succeeds; the second
+// close is the output's.
 const std::map<std::string, int> kExpectedStatus = {
-    {Nth(kFolder), 1}, {Nth(kOpen), 1},     {Nth(kCheck), 2}, {Nth(kCreate), 0},
-    {kRead, 5},        {kSeek, 5},          {kSize, 5},       {kWrite, 6},
-    {Nth(kClose), 0},  {Nth(kClose, 2), 6}, {Nth(kMove), 6},
+    {Nth(kFolder), 1},  {Nth(kOpen), 1},  {Nth(kCheck), 2},    {Nth(kCreate), 0},
+    {Nth(kProtect), 2}, {kRead, 5},       {kSeek, 5},          {kSize, 5},
+    {kWrite, 6},        {Nth(kClose), 0}, {Nth(kClose, 2), 6}, {Nth(kMove), 2},
 };
 
 int ExpectedStatus(const std::string& step) {
@@ -149,10 +150,11 @@ int WalkEveryStep(Walk& walk, const std::string& variable, const std::string& ma
 TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   Walk walk;
   std::map<std::string, int> seen;
-  int lastWrite = 0;
+  int lastWrite = 0, protect = 0;
   const int steps = WalkEveryStep(walk, "BRONTA_FAIL_AT", "injected fault: ",
                                   [&](const RunResult& result, const std::string& step, int n) {
                                     if (step.rfind(kWrite, 0) == 0) lastWrite = n;
+                                    if (step == Nth(kProtect)) protect = n;
                                     ++seen[step.substr(0, step.find(' '))];
                                     const int expected = ExpectedStatus(step);
                                     ASSERT_NE(expected, -1) << "a step without an expected outcome";
@@ -162,7 +164,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
                                   });
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
   for (const char* operation :
-       {kFolder, kOpen, kCheck, kCreate, kRead, kSeek, kSize, kWrite, kClose, kMove}) {
+       {kFolder, kOpen, kCheck, kCreate, kProtect, kRead, kSeek, kSize, kWrite, kClose, kMove}) {
     EXPECT_GT(seen[operation], 0) << operation << " was never made to fail";
   }
   // The samples move in several blocks, each of which can fail.
@@ -170,13 +172,27 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   EXPECT_GT(seen[kWrite], 3);
 
   // A temporary file that its folder keeps (made read-only meanwhile) is
-  // emptied.
-  const RunResult kept = walk.Run(
-      {"BRONTA_FAIL_AT=" + std::to_string(lastWrite), std::string("BRONTA_FAIL_ALSO=") + kRemove});
-  EXPECT_EQ(kept.status, 6) << kept.err;
-  const auto names = walk.dir.Names(walk.folder);
-  ASSERT_EQ(names.size(), 3u);
-  EXPECT_EQ(fs::file_size(walk.dir / walk.folder / names[2]), 0u) << names[2];
+  // emptied: after the last write, and where it cannot be made like the
+  // earlier output, which it is until then open to its owner alone, whatever
+  // the umask. Its name is new each time, so that nobody can take it first.
+  const mode_t umaskBefore = umask(0);
+  std::vector<std::string> kept;
+  for (const auto& [at, status] : {std::pair{lastWrite, 6}, std::pair{protect, 2}}) {
+    const RunResult result = walk.Run(
+        {"BRONTA_FAIL_AT=" + std::to_string(at), std::string("BRONTA_FAIL_ALSO=") + kRemove});
+    EXPECT_EQ(result.status, status) << result.err;
+    const auto names = walk.dir.Names(walk.folder);
+    ASSERT_EQ(names.size(), 3u);
+    kept.push_back(names[2]);
+    const fs::path temporary = walk.dir / walk.folder / names[2];
+    EXPECT_EQ(fs::file_size(temporary), 0u) << names[2];
+    if (status == 2 && !UnderWine()) {
+      EXPECT_EQ(fs::status(temporary).permissions(),
+                fs::perms::owner_read | fs::perms::owner_write);
+    }
+  }
+  umask(umaskBefore);
+  EXPECT_NE(kept[0], kept[1]);
 
   // An input that ends in its head (two reads: before and after its long
   // first chunk) is no WAV file; one that ends later has shrunk under the

@@ -5,10 +5,11 @@
 
 namespace fault_steps {
 
-inline constexpr const char kFolder[] = "folder";  // holding the folder
-inline constexpr const char kOpen[] = "open";      // opening the input
-inline constexpr const char kCheck[] = "check";    // may the output be replaced
-inline constexpr const char kCreate[] = "create";  // creating the temporary file
+inline constexpr const char kFolder[] = "folder";    // holding the folder
+inline constexpr const char kOpen[] = "open";        // opening the input
+inline constexpr const char kCheck[] = "check";      // may the output be replaced
+inline constexpr const char kCreate[] = "create";    // creating the temporary file
+inline constexpr const char kProtect[] = "protect";  // making it like the earlier output
 inline constexpr const char kRead[] = "read";
 inline constexpr const char kSeek[] = "seek";
 inline constexpr const char kSize[] = "size";

@@ -94,11 +94,16 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input)
   return !Step(kCheck) && os::MayReplace(folder, name, input);
 }
 
+// As though another file had the name first.
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
                          CreateFailure& why) {
   if (!Step(kCreate)) return os::CreateNewFile(folder, name, like, why);
-  why = CreateFailure::kOther;
+  why = CreateFailure::kNameTaken;
   return kInvalidHandle;
+}
+
+bool TakeProtection(const Folder& folder, const std::string& like, FileHandle file) {
+  return !Step(kProtect) && os::TakeProtection(folder, like, file);
 }
 
 std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
@@ -146,8 +151,8 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 LeadByteSet CodePageLeadBytes() {
   return os::CodePageLeadBytes();
 }
-unsigned long ProcessId() {
-  return os::ProcessId();
+std::uint64_t RandomNumber() {
+  return os::RandomNumber();
 }
 void ExitProcess(int status) {
   os::ExitProcess(status);
@@ -164,8 +169,8 @@ const char* LineEnd() {
 const char* FolderSeparators() {
   return os::FolderSeparators();
 }
-void EmptyFile(const Folder& folder, const std::string& name) {
-  os::EmptyFile(folder, name);
+void EmptyFile(const Folder& folder, const std::string& name, FileHandle file) {
+  os::EmptyFile(folder, name, file);
 }
 void HoldInterrupts() {
   os::HoldInterrupts();
@@ -173,8 +178,8 @@ void HoldInterrupts() {
 void ReleaseInterrupts() {
   os::ReleaseInterrupts();
 }
-bool RemoveOnInterrupt(const Folder& folder, const std::string& name) {
-  return os::RemoveOnInterrupt(folder, name);
+bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle file) {
+  return os::RemoveOnInterrupt(folder, name, file);
 }
 bool RaiseInterrupt(int signalNumber) {
   return os::RaiseInterrupt(signalNumber);
