@@ -40,9 +40,10 @@ bool IsFolderSeparator(unsigned char c);
 bool EndsExtensionSearch(unsigned char c);
 
 // Opens the folder `path` ("" for the current one) and holds it until the
-// process ends, so that the input and the output are found in the same
-// folder, even when another program renames or swaps it meanwhile (Windows
-// refuses to rename it at all). False when it cannot be opened.
+// process ends (on Windows, until a message waits for a key), so that the
+// input and the output are found in the same folder, even when another
+// program renames or swaps it meanwhile (Windows refuses to rename it at
+// all). False when it cannot be opened.
 bool OpenFolder(const std::string& path, Folder& folder);
 
 // Opens the existing regular file `name` in `folder` for reading; other

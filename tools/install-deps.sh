@@ -2,9 +2,9 @@
 # Installs from Debian's packages whatever this machine lacks for one job:
 #   build  the compiler, CMake and Ninja: enough to build bronta
 #   test   all that the tests need besides: GoogleTest, clang's sanitizer
-#          and fuzzer runtimes, gcovr, strace, the mingw-w64 cross compilers (win32
-#          thread model), Wine (32- and 64-bit), and the locales the
-#          tests name (Western and Japanese UTF-8, Shift_JIS, GB18030);
+#          and fuzzer runtimes, gcovr, strace, groff, git, python3, the
+#          mingw-w64 cross compilers (win32 thread model), Wine (32- and
+#          64-bit), and the locales the tests name (Western and Japanese UTF-8, Shift_JIS, GB18030);
 #          where the kernel runs no 32-bit programs, qemu-user from the
 #          backports suite, which runs 32-bit Wine
 #   bench  the benchmark's tools: hyperfine, GNU time, sox, python3
@@ -17,7 +17,7 @@ packages=(cmake ninja-build g++)
 case $scope in
   build) ;;
   test)
-    packages+=(clang libclang-rt-14-dev libgtest-dev locales gcovr strace
+    packages+=(clang libclang-rt-14-dev libgtest-dev locales gcovr strace groff-base git python3
                g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386) ;;
   bench) packages+=(hyperfine time sox python3) ;;
   *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;

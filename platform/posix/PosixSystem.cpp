@@ -228,8 +228,23 @@ const char* FolderSeparators() {
 
 FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
   // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below. On
-  // a regular file it changes nothing.
-  const int fd = openat(Fd(folder.handle), InFolder(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // a regular file it changes nothing, but for a lease.
+  const int dir = Fd(folder.handle);
+  int fd = openat(dir, InFolder(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#ifdef O_PATH
+  if (fd < 0 && errno == EWOULDBLOCK) {
+    // A lease holds the file (a Samba oplock, an NFS delegation): the open
+    // waits for its holder to let go, as cat's does, through the very file
+    // found, which is no FIFO.
+    const int found = openat(dir, InFolder(name), O_PATH | O_CLOEXEC);
+    struct stat st;
+    if (found >= 0 && fstat(found, &st) == 0 && S_ISREG(st.st_mode)) {
+      const std::string path = "/proc/self/fd/" + std::to_string(found);
+      fd = RetryAfterSignal([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+    }
+    if (found >= 0) close(found);
+  }
+#endif
   if (fd < 0) return kInvalidHandle;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -3,6 +3,8 @@
 // output and files behave exactly as the system's own calls make them.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstring>
 
@@ -66,6 +68,8 @@ volatile LONG g_interrupted = 0;  // the handler has begun
 char g_removeName[3 * MAX_PATH];
 bool g_removeSet = false;
 
+HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder holds
+
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
 // temporary output goes and the process ends with the status that Windows
 // gives an interrupted program, so that a script sees that the run failed.
@@ -91,30 +95,62 @@ Function* User32(const char* name) {
                 : nullptr;
 }
 
-// Whether the process shows a console window of its own, as when Explorer
-// starts it for a dropped file or a double-click: it is the only process in
-// its console (cmd and a .bat file share theirs), standard output is that
-// console (not a file or a pipe), and the window is visible on a desktop
-// that the user sees (not CREATE_NO_WINDOW, a hidden window, a scheduled
-// task's or a service's window station).
+// Whether Explorer started the process (a dropped file, a double-click, the
+// Run box): its parent is explorer.exe.
+bool StartedByExplorer() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry;
+  const auto find = [&](DWORD id) {
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ProcessID == id) return true;
+    }
+    return false;
+  };
+  const bool explorer = find(GetCurrentProcessId()) && find(entry.th32ParentProcessID) &&
+                        lstrcmpiA(entry.szExeFile, "explorer.exe") == 0;
+  CloseHandle(snapshot);
+  return explorer;
+}
+
+// Whether the process shows a console window of its own that would close
+// with its message, as when Explorer starts it: Explorer started it, it is
+// the only process in its console (cmd and a .bat file share theirs),
+// standard output is that console (not a file or a pipe), and its window
+// station is one that the user sees (not a scheduled task's or a
+// service's). A script or a program that starts it never waits, whatever
+// the window's show mode.
 bool ShowsOwnConsole() {
   DWORD processes[2], mode;
-  HWND window = GetConsoleWindow();
-  if (GetConsoleProcessList(processes, 2) != 1 || window == nullptr ||
-      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+  if (GetConsoleProcessList(processes, 2) != 1 || GetConsoleWindow() == nullptr ||
+      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || !StartedByExplorer()) {
     return false;
   }
-  auto* visible = User32<BOOL WINAPI(HWND)>("IsWindowVisible");
   auto* station = User32<HWINSTA WINAPI()>("GetProcessWindowStation");
   auto* info = User32<BOOL WINAPI(HANDLE, int, PVOID, DWORD, LPDWORD)>("GetUserObjectInformationA");
   USEROBJECTFLAGS flags{};
-  return visible && station && info && visible(window) &&
-         info(station(), UOI_FLAGS, &flags, sizeof flags, nullptr) && (flags.dwFlags & WSF_VISIBLE);
+  return station && info && info(station(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE);
 }
 
-// A name in the folder: "." for the folder itself.
+// A key that only modifies others, which ends no wait, as in cmd's "pause".
+bool OnlyModifies(WORD key) {
+  for (const WORD modifier :
+       {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN, VK_CAPITAL, VK_NUMLOCK, VK_SCROLL}) {
+    if (key == modifier) return true;
+  }
+  return false;
+}
+
+// A name in the folder. The folder itself is "." in it, but for a \\?\ or
+// \\.\ path, which takes "." literally: there it is the path itself,
+// which ends in a separator.
 std::string InFolder(const Folder& folder, const std::string& name) {
-  return folder.path + (name.empty() ? "." : name);
+  if (!name.empty()) return folder.path + name;
+  const bool literal = folder.path.rfind("\\\\?\\", 0) == 0 || folder.path.rfind("\\\\.\\", 0) == 0;
+  return literal ? folder.path : folder.path + ".";
 }
 
 }  // namespace
@@ -182,8 +218,10 @@ void ExitProcess(int status) {
 }
 
 void KeepMessageShown() {
-  // As cmd's "pause" does.
+  // As cmd's "pause" does. The folder is let go first: the user may rename
+  // or remove it while the message waits.
   if (!ShowsOwnConsole()) return;
+  if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
   static const char kPrompt[] = "Press any key to continue . . . ";
   DWORD count;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt, sizeof kPrompt - 1, &count, nullptr);
@@ -191,7 +229,8 @@ void KeepMessageShown() {
   FlushConsoleInputBuffer(in);
   INPUT_RECORD record;
   while (ReadConsoleInputA(in, &record, 1, &count) && count == 1 &&
-         !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)) {
+         !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+           !OnlyModifies(record.Event.KeyEvent.wVirtualKeyCode))) {
   }
 }
 
@@ -259,7 +298,10 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   folder.handle = FromHandle(CreateFileA(InFolder(folder, "").c_str(), GENERIC_READ,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (folder.handle != kInvalidHandle) return true;
+  if (folder.handle != kInvalidHandle) {
+    g_heldFolder = ToHandle(folder.handle);
+    return true;
+  }
   const DWORD attributes = GetFileAttributesA(InFolder(folder, "").c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

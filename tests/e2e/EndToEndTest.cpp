@@ -39,6 +39,14 @@ Bytes ReadAt(const fs::path& path, std::uint64_t offset, std::size_t count) {
   return bytes;
 }
 
+// `path` as a Windows program under Wine names it with \\?\, which takes it
+// as it is.
+std::string Extended(const fs::path& path) {
+  std::string name = "\\\\?\\Z:" + path.string();
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   RunResult Convert(const std::vector<std::string>& args, RunOptions options = {}) {
@@ -99,6 +107,8 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
          o.plant = "voice.wss.tmp-%d-0";
        })},
       {{"my voice.wav"}, 0, "my voice.wss"},
+      // Windows: a name that takes "." literally converts like its plain form.
+      {{UnderWine() ? Extended(dir_ / "voice.wav") : "voice.wav"}, 0, "voice.wss"},
       {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
       {{"-h"}, 0, "-h.wss"},  // no options: a file name like any other
       {{"voice.wav"},
@@ -137,6 +147,10 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
        CanonicalWav(8000, Pattern(200000)),
        Wss(8000, Pattern(200000), 200000),
        With([](RunOptions& o) { o.fileSizeLimit = UnderWine() ? -1 : 100000; })},
+      // An input under a lease is read once its holder lets go.
+      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
+         o.leased = UnderWine() ? "" : "voice.wav";
+       })},
       // Started by a supervisor that left SIGTERM blocked, and one waiting.
       {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
          o.pendingSignals = {SIGTERM};

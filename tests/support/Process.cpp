@@ -24,6 +24,10 @@ namespace testing_support {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+int g_leased = -1;  // the file under a lease
+
 std::string TempCapture() {
   std::string name = (std::filesystem::temp_directory_path() / "bronta-capture-XXXXXX").string();
   const int fd = mkstemp(name.data());
@@ -115,6 +119,14 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   const std::string outName = TempCapture();
   const std::string errName = TempCapture();
   RunResult result;
+  // A write lease, as a Samba server holds one: its holder lets go when
+  // another open breaks it.
+  g_leased = -1;
+  if (!options.leased.empty()) {
+    signal(SIGIO, [](int) { fcntl(g_leased, F_SETLEASE, F_UNLCK); });
+    g_leased = open((fs::path(options.workingDir) / options.leased).c_str(), O_WRONLY | O_CLOEXEC);
+    if (fcntl(g_leased, F_SETLEASE, F_WRLCK) != 0) ADD_FAILURE() << "no lease: " << options.leased;
+  }
   const pid_t pid = fork();
   if (pid == 0) Child(command, options, outName, errName);
   setpgid(pid, pid);  // as the child does, whichever comes first
@@ -145,6 +157,7 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   if (waited == pid) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
+  if (g_leased >= 0) close(g_leased);
   result.out = ReadFile(outName);
   result.err = ReadFile(errName);
   unlink(outName.c_str());

@@ -15,7 +15,8 @@ struct RunOptions {
   int extraGroup = -1;                   // unprivileged: a group that nobody is a member of too
   std::vector<int> ignoredSignals;       // started with these signals ignored
   std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
-  bool hideProc = false;       // root: an empty /proc in a mount namespace of the program's own
+  std::string leased;     // a file in the working folder under a write lease, let go when broken
+  bool hideProc = false;  // root: an empty /proc in a mount namespace of the program's own
   bool userNamespace = false;  // in a user namespace of its own, as "unshare -U -r" starts it
   std::string plant;  // an empty file made in the working folder first; "%d": the process number
   // Past this, the program and all it started are killed, and the test

@@ -6,8 +6,9 @@
 #   version  the version resource reads back with the project's version
 #   manifest the application manifest reads back, well-formed, with its
 #            trustInfo where Windows reads it
-#   package  the zip holds the stripped bronta.exe and its users' README, in
-#            plain ASCII with CR LF line ends, naming the exe it holds
+#   package  the zip, whose checksum checks, holds the stripped bronta.exe,
+#            its users' README naming the exe it holds and the licence, in
+#            plain ASCII with CR LF line ends
 #   check-exe.sh CHECK BUILD_DIR PROJECT_VERSION
 set -euo pipefail
 check=$1 build=$2 version=$3
@@ -78,30 +79,32 @@ PY
     ;;
   package)
     zip=$(ls "$build"/bronta-*-windows.zip 2>/dev/null | head -n 1)
-    [ -n "$zip" ] || { echo "no zip in $build: cmake --build $build --target package"; exit 1; }
+    [ -n "$zip" ] || { echo "no zip in $build: cmake --build $build --target archive"; exit 1; }
+    (cd "$build" && sha256sum -c "$(basename "$zip").sha256")
     work=$(mktemp -d -t bronta-zip-XXXXXX)
     trap 'rm -rf "$work"' EXIT
     (cd "$work" && cmake -E tar xf "$zip")
     names=$(cd "$work" && find . -type f | sort | tr '\n' ' ')
-    [ "$names" = "./README.txt ./bronta.exe " ] || { echo "$zip holds: $names"; exit 1; }
+    [ "$names" = "./LICENSE.txt ./README.txt ./bronta.exe " ] || { echo "$zip holds: $names"; exit 1; }
     if "$(tool objdump)" -f "$work/bronta.exe" | grep -q HAS_SYMS; then
       echo "bronta.exe in $zip is not stripped"
       exit 1
     fi
-    readme=$work/README.txt
-    lines=$(wc -l <"$readme")
-    crlf=$(grep -c $'\r$' "$readme" || true)
-    [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] ||
-      { echo "README.txt: $crlf of $lines lines end in CR LF"; exit 1; }
-    # Plain ASCII, which every Notepad shows alike.
-    if LC_ALL=C grep -n $'[^\t\r\x20-\x7e]' "$readme"; then
-      echo "README.txt: the lines above are not plain ASCII"
-      exit 1
-    fi
+    for text in README.txt LICENSE.txt; do
+      lines=$(wc -l <"$work/$text")
+      crlf=$(grep -c $'\r$' "$work/$text" || true)
+      [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] ||
+        { echo "$text: $crlf of $lines lines end in CR LF"; exit 1; }
+      # Plain ASCII, which every Notepad shows alike.
+      if LC_ALL=C grep -n $'[^\t\r\x20-\x7e]' "$work/$text"; then
+        echo "$text: the lines above are not plain ASCII"
+        exit 1
+      fi
+    done
     bits=$([ "$(pe_architecture "$work/bronta.exe")" = i686 ] && echo 32 || echo 64)
-    grep -q "bronta.exe for $bits-bit Windows" "$readme" ||
+    grep -q "bronta.exe for $bits-bit Windows" "$work/README.txt" ||
       { echo "README.txt does not say that the zip holds the $bits-bit bronta.exe"; exit 1; }
-    echo "$zip: stripped $bits-bit bronta.exe, README.txt in ASCII with $lines CR LF lines"
+    echo "$zip: stripped $bits-bit bronta.exe, README.txt and LICENSE.txt in ASCII with CR LF"
     ;;
   *) echo "unknown check: $check"; exit 2 ;;
 esac
