@@ -7,6 +7,7 @@
 #ifdef __linux__
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 
@@ -39,8 +40,76 @@ int Fd(FileHandle file) {
   return static_cast<int>(file);
 }
 
-sigset_t g_interrupts;  // every signal that can be blocked
-sigset_t g_maskBeforeHold;
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__))
+// glibc keeps the signals 32 and 33 for its threads and leaves them out of
+// sigaction, sigprocmask and sigfillset, but they end a process as any
+// other does. The kernel's own calls take them; the program has one thread.
+struct Action {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  std::uint64_t mask;  // one bit a signal, as the kernel counts them
+};
+using Mask = std::uint64_t;
+constexpr int kLastSignal = 64;
+bool SetAction(int sig, const Action* action, Action* old) {
+  return syscall(SYS_rt_sigaction, sig, action, old, sizeof(Mask)) == 0;
+}
+void SetMask(int how, const Mask* mask, Mask* old) {
+  syscall(SYS_rt_sigprocmask, how, mask, old, sizeof(Mask));
+}
+// The action that runs `handler` with every signal blocked; glibc's own
+// sigaction supplies the return from it, which the kernel's call needs too.
+Action Handling(void (*handler)(int)) {
+  struct sigaction glibc = {}, before;
+  glibc.sa_handler = handler;
+  Action action = {};
+  if (sigaction(SIGTERM, &glibc, &before) == 0) {
+    SetAction(SIGTERM, nullptr, &action);
+    sigaction(SIGTERM, &before, nullptr);
+  }
+  action.mask = ~Mask{0};
+  return action;
+}
+void DefaultAction(int sig) {
+  const Action action = {};  // SIG_DFL
+  SetAction(sig, &action, nullptr);
+}
+bool IsDefault(const Action& action) {
+  return action.handler == SIG_DFL;
+}
+Mask Blocked(const Action& action) {
+  return action.mask;
+}
+#else
+using Action = struct sigaction;
+using Mask = sigset_t;
+constexpr int kLastSignal = NSIG - 1;
+bool SetAction(int sig, const Action* action, Action* old) {
+  return sigaction(sig, action, old) == 0;
+}
+void SetMask(int how, const Mask* mask, Mask* old) {
+  sigprocmask(how, mask, old);
+}
+Action Handling(void (*handler)(int)) {
+  Action action = {};
+  action.sa_handler = handler;
+  sigfillset(&action.sa_mask);
+  return action;
+}
+void DefaultAction(int sig) {
+  signal(sig, SIG_DFL);
+}
+bool IsDefault(const Action& action) {
+  return action.sa_handler == SIG_DFL;
+}
+Mask Blocked(const Action& action) {
+  return action.sa_mask;
+}
+#endif
+
+Mask g_interrupts;  // every signal that can be blocked
+Mask g_maskBeforeHold;
 int g_holdDepth = 0;
 
 // The file that an interrupt removes: its folder and its name there. The
@@ -68,16 +137,16 @@ void Truncate(int folder, const char* name, int file) {
   if (fd >= 0) close(fd);
 }
 
-// Runs with every signal blocked (sa_mask), so a second one cannot cut in
-// before the file is gone (no test sends two that close together); then
-// ends the process as the signal would have.
+// Runs with every signal blocked, so a second one cannot cut in before the
+// file is gone (no test can time two signals that close); then ends the
+// process as the signal would have.
 void RemoveAndDie(int signalNumber) {
   if (g_removeSet && !Unlink(g_removeFolder, g_removeName)) {
     Truncate(g_removeFolder, g_removeName, g_removeFile);
   }
   g_removeSet = 0;
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);  // takes effect as the handler returns
+  DefaultAction(signalNumber);
+  kill(getpid(), signalNumber);  // takes effect as the handler returns
 }
 
 // A name relative to the folder: "." for the folder itself.
@@ -151,16 +220,14 @@ void PrepareProcess() {
   // keeps it: one call a signal sets the handler and returns what was there,
   // which is then put back. Every signal waits meanwhile, and one that came
   // for an ignored signal is dropped as that is put back.
-  sigfillset(&g_interrupts);
+  const Action action = Handling(RemoveAndDie);
+  g_interrupts = Blocked(action);
   HoldInterrupts();
-  struct sigaction action = {};
-  action.sa_handler = RemoveAndDie;
-  action.sa_mask = g_interrupts;
-  for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction old;
+  for (int sig = 1; sig <= kLastSignal; ++sig) {
+    Action old;
     if (std::count(std::begin(kHarmless), std::end(kHarmless), sig) == 0 &&
-        sigaction(sig, &action, &old) == 0 && old.sa_handler != SIG_DFL) {
-      sigaction(sig, &old, nullptr);
+        SetAction(sig, &action, &old) && !IsDefault(old)) {
+      SetAction(sig, &old, nullptr);
     }
   }
   ReleaseInterrupts();
@@ -380,12 +447,12 @@ void EmptyFile(const Folder& folder, const std::string& name, FileHandle file) {
 }
 
 void HoldInterrupts() {
-  if (g_holdDepth++ == 0) sigprocmask(SIG_BLOCK, &g_interrupts, &g_maskBeforeHold);
+  if (g_holdDepth++ == 0) SetMask(SIG_BLOCK, &g_interrupts, &g_maskBeforeHold);
 }
 
 void ReleaseInterrupts() {
   // A signal that came meanwhile is delivered before sigprocmask returns.
-  if (--g_holdDepth == 0) sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
+  if (--g_holdDepth == 0) SetMask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
 }
 
 bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle file) {
@@ -401,7 +468,8 @@ bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle
 #ifdef BRONTA_FAULT_INJECTION
 bool RaiseInterrupt(int signalNumber) {
   // Delivered at once, unless interrupts are held or the signal is ignored.
-  return raise(signalNumber) == 0;
+  // (glibc's raise refuses 32 and 33.)
+  return kill(getpid(), signalNumber) == 0;
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,7 +77,16 @@ bool WriteProcFile(const char* name, const std::string& text) {
   // The program sets these two itself; a caller's setting must not hide it.
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);
-  for (int sig : options.ignoredSignals) signal(sig, SIG_IGN);
+  // The kernel's call: glibc's refuses its own signals 32 and 33.
+  for (int sig : options.ignoredSignals) {
+    const struct {
+      void (*handler)(int);
+      unsigned long flags = 0;
+      void (*restorer)() = nullptr;
+      std::uint64_t mask = 0;
+    } ignore = {SIG_IGN};
+    syscall(SYS_rt_sigaction, sig, &ignore, nullptr, sizeof ignore.mask);
+  }
   sigset_t pending;
   sigemptyset(&pending);
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
