@@ -71,34 +71,28 @@ expect_lines() {
 # file (printf, with the file's name as the shell shows it), or "" for a
 # recipe that prints only the messages.
 try_recipe() {
-  local what=$1 text=$2 run=$3 named=$4 status=$5 output code name
+  local what=$1 text=$2 run=$3 named=$4 status=$5 output code name tree failed
   [ -n "$text" ] || { fail "$what: no such recipe in $readme"; return; }
   echo "--- $what:"
   printf '    %s\n' "$text"
-  make_tree with-bad
-  code=0
-  output=$("$run" "$text") || code=$?
-  printf '%s\n' "$output" | sed 's/^/  | /'
-  check_outputs "$what"
-  expect_lines "$what" "$output" "Bad WAV format." 2
-  if [ -n "$named" ]; then
-    for name in "${bad[@]}"; do expect_lines "$what" "$output" "$(printf "$named" "$(shown "$name")")" 1; done
-    for name in "${good[@]}"; do expect_lines "$what" "$output" "$(printf "$named" "$(shown "$name")")" 0; done
-  fi
-  if [ -n "$status" ] && [ "$code" -ne "$status" ]; then
-    fail "$what: ended with $code, not $status, when files failed"
-  fi
-  make_tree without-bad
-  code=0
-  output=$("$run" "$text") || code=$?
-  check_outputs "$what, no bad files"
-  expect_lines "$what, no bad files" "$output" "Bad WAV format." 0
-  if [ -n "$named" ]; then
-    for name in "${good[@]}"; do expect_lines "$what" "$output" "$(printf "$named" "$(shown "$name")")" 0; done
-  fi
-  if [ -n "$status" ] && [ "$code" -ne 0 ]; then
-    fail "$what: ended with $code, not 0, when all files converted"
-  fi
+  for tree in with-bad without-bad; do
+    failed=$([ "$tree" = with-bad ] && echo 1 || echo 0)
+    make_tree "$tree"
+    code=0
+    output=$("$run" "$text") || code=$?
+    [ "$failed" -eq 0 ] || printf '%s\n' "$output" | sed 's/^/  | /'
+    check_outputs "$what, $tree"
+    expect_lines "$what, $tree" "$output" "Bad WAV format." $((2 * failed))
+    if [ -n "$named" ]; then
+      for name in "${bad[@]}"; do
+        [ "$failed" -eq 0 ] || expect_lines "$what" "$output" "$(printf "$named" "$(shown "$name")")" 1
+      done
+      for name in "${good[@]}"; do expect_lines "$what" "$output" "$(printf "$named" "$(shown "$name")")" 0; done
+    fi
+    if [ -n "$status" ] && [ "$code" -ne $((failed ? status : 0)) ]; then
+      fail "$what, $tree: ended with $code, not $((failed ? status : 0))"
+    fi
+  done
 }
 
 case $mode in
