@@ -92,9 +92,10 @@ bool WriteProcFile(const char* name, const std::string& text) {
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
   sigprocmask(SIG_BLOCK, &pending, nullptr);
   for (int sig : options.pendingSignals) raise(sig);
+  const std::string fds = "/proc/" + std::to_string(getpid()) + "/fd";
   if (options.hideProc && (unshare(CLONE_NEWNS) != 0 ||
                            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                           mount("none", "/proc", "tmpfs", 0, nullptr) != 0)) {
+                           mount("none", fds.c_str(), "tmpfs", 0, nullptr) != 0)) {
     _exit(126);
   }
   if (options.userNamespace) {
