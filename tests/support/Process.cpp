@@ -36,14 +36,6 @@ std::string TempCapture() {
   return name;
 }
 
-bool WriteProcFile(const char* name, const std::string& text) {
-  const int fd = open((std::string("/proc/self/") + name).c_str(), O_WRONLY);
-  const bool written =
-      fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  if (fd >= 0) close(fd);
-  return written;
-}
-
 [[noreturn]] void Child(const std::vector<std::string>& command, const RunOptions& options,
                         const std::string& outName, const std::string& errName) {
   setpgid(0, 0);
@@ -92,20 +84,13 @@ bool WriteProcFile(const char* name, const std::string& text) {
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
   sigprocmask(SIG_BLOCK, &pending, nullptr);
   for (int sig : options.pendingSignals) raise(sig);
+  // A mount of its own, which reaches no other process, on the folder of
+  // its open files in /proc.
   const std::string fds = "/proc/" + std::to_string(getpid()) + "/fd";
   if (options.hideProc && (unshare(CLONE_NEWNS) != 0 ||
-                           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                           mount(nullptr, "/proc", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                            mount("none", fds.c_str(), "tmpfs", 0, nullptr) != 0)) {
     _exit(126);
-  }
-  if (options.userNamespace) {
-    // This user and group as root there, as "unshare -U -r" maps them.
-    const std::string uid = "0 " + std::to_string(geteuid()) + " 1";
-    const std::string gid = "0 " + std::to_string(getegid()) + " 1";
-    if (unshare(CLONE_NEWUSER) != 0 || !WriteProcFile("uid_map", uid) ||
-        !WriteProcFile("setgroups", "deny") || !WriteProcFile("gid_map", gid)) {
-      _exit(126);
-    }
   }
   if (options.unprivileged && geteuid() == 0) {
     const gid_t extra = static_cast<gid_t>(options.extraGroup);

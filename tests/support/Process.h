@@ -17,7 +17,6 @@ struct RunOptions {
   std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
   std::string leased;     // a file in the working folder under a write lease, let go when broken
   bool hideProc = false;  // root: an empty /proc/self/fd, in a mount namespace of its own
-  bool userNamespace = false;  // in a user namespace of its own, as "unshare -U -r" starts it
   std::string plant;  // an empty file made in the working folder first; "%d": the process number
   // Past this, the program and all it started are killed, and the test
   // fails: below each test's timeout, so that nothing outlives its test.
