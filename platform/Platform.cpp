@@ -40,6 +40,14 @@ std::string TempName(const std::string& finalName, std::uint64_t random, bool sh
   return "~" + digits;
 }
 
+// Names the file that an interrupt removes from now on ("" for none), in a
+// held stretch of its own.
+void RemoveOnInterrupt(const Folder& folder, const std::string& name) {
+  sys::HoldInterrupts();
+  sys::RemoveOnInterrupt(folder, name);
+  sys::ReleaseInterrupts();
+}
+
 }  // namespace
 
 std::vector<std::string> StartProcess(int argc, char** argv) {
@@ -156,9 +164,7 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
 
 bool TempFile::Close() {
   // From here an interrupt removes the file by its name alone.
-  sys::HoldInterrupts();
-  sys::RemoveOnInterrupt(*folder_, name_);
-  sys::ReleaseInterrupts();
+  RemoveOnInterrupt(*folder_, name_);
   const bool closed = CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
   return closed;
@@ -181,9 +187,7 @@ void TempFile::Discard() {
   // stays; then an interrupt has nothing left to do.
   if (!name_.empty()) {
     if (!sys::RemoveFile(*folder_, name_)) sys::EmptyFile(*folder_, name_, handle_);
-    sys::HoldInterrupts();
-    sys::RemoveOnInterrupt(*folder_, "");
-    sys::ReleaseInterrupts();
+    RemoveOnInterrupt(*folder_, "");
   }
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;

@@ -376,8 +376,11 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input)
   }
 #ifdef FS_IOC_GETFLAGS
   // Nor can anybody replace an append-only or immutable file. One that this
-  // user may not read is found out by the move.
-  const int fd = openat(dir, InFolder(name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  // user may not read is found out by the move; anything but a regular file
+  // (a device, whose open may act) is not opened.
+  const int fd = S_ISREG(out.st_mode)
+                     ? openat(dir, InFolder(name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                     : -1;
   if (fd >= 0) {
     int flags = 0;
     const bool fixed =
