@@ -19,8 +19,8 @@ namespace {
 void TypeInto(DWORD process, WORD key) {
   FreeConsole();
   if (!AttachConsole(process)) return;
-  HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   INPUT_RECORD records[2] = {};
   for (int i = 0; i < 2; ++i) {
     records[i].EventType = KEY_EVENT;
