@@ -45,12 +45,11 @@ ErrorCode WriteOutput(FileHandle in, FileHandle out) {
 
 // Lead bytes are 0x80 and above in every code page, so a name without such
 // a byte needs no code page, and a plain name costs no locale to load.
-const platform::LeadByteSet& LeadBytesFor(const std::string& name) {
-  static const platform::LeadByteSet none;
+platform::LeadByteSet LeadBytesFor(const std::string& name) {
   for (const char c : name) {
     if (static_cast<unsigned char>(c) >= 0x80) return platform::LeadByteRanges();
   }
-  return none;
+  return {};
 }
 
 }  // namespace

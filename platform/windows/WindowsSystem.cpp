@@ -1,17 +1,17 @@
-// The system calls of System.h on Windows, the console program's home. Only
-// the Windows API is used here, no C runtime I/O, so that the program's
-// output and files behave exactly as the system's own calls make them.
+// The calls of SystemCalls.inc on Windows, the console program's home, with
+// the Windows API alone and no C runtime I/O.
 
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <ntsecapi.h>
 #include <tlhelp32.h>
 
 #include <cstring>
 
 #include "platform/CommandLine.h"
-#include "platform/System.h"
+#include "platform/Platform.h"
 
-namespace platform::os {
+namespace BRONTA_SYSTEM {
 
 namespace {
 
@@ -60,7 +60,7 @@ bool SameFile(const std::string& name, HANDLE file) {
 // that exists and never reports an interrupted run for an output already in
 // place.
 CRITICAL_SECTION g_guard;
-int g_holdDepth = 0;              // the main thread's holds
+bool g_held = false;              // the main thread holds it
 volatile LONG g_interrupted = 0;  // the handler has begun
 // An ANSI call takes a name of fewer than MAX_PATH UTF-16 units, and each
 // unit takes at most 3 bytes in the ANSI code page (UTF-8; 2 in the
@@ -69,6 +69,7 @@ char g_removeName[3 * MAX_PATH];
 bool g_removeSet = false;
 
 HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder holds
+bool g_printed = false;                      // WriteConsoleLine wrote a line
 
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
 // temporary output goes and the process ends with the status that Windows
@@ -80,19 +81,10 @@ HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder holds
 BOOL WINAPI RemoveAndEnd(DWORD) {
   InterlockedExchange(&g_interrupted, 1);
   EnterCriticalSection(&g_guard);  // never left: the process ends here
-  // The file is open here for writing, so where it cannot be removed it
-  // cannot be emptied by its name either.
+  // The main thread may be writing to the file, so one that cannot be
+  // removed is not emptied here.
   if (g_removeSet) DeleteFileA(g_removeName);
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
-}
-
-// A function of user32.dll, which is loaded only when a message may need
-// to wait for a key: a run that prints nothing never pays for it.
-template <typename Function>
-Function* User32(const char* name) {
-  static const HMODULE user32 = LoadLibraryA("user32.dll");
-  return user32 ? reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                : nullptr;
 }
 
 // Whether Explorer started the process (a dropped file, a double-click, the
@@ -116,23 +108,18 @@ bool StartedByExplorer() {
 }
 
 // Whether the process shows a console window of its own that would close
-// with its message, as when Explorer starts it: Explorer started it, it is
-// the only process in its console (cmd and a .bat file share theirs),
-// standard output is that console (not a file or a pipe), and its window
-// station is one that the user sees (not a scheduled task's or a
-// service's). A script or a program that starts it never waits, whatever
-// the window's show mode.
+// with its message: it is the only process in its console (cmd and a .bat
+// file share theirs), standard output is that console, Explorer started it
+// (a script or another program never waits), and not with its window
+// hidden (SW_HIDE), which nobody could see.
 bool ShowsOwnConsole() {
   DWORD processes[2], mode;
-  if (GetConsoleProcessList(processes, 2) != 1 || GetConsoleWindow() == nullptr ||
-      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || !StartedByExplorer()) {
-    return false;
-  }
-  auto* station = User32<HWINSTA WINAPI()>("GetProcessWindowStation");
-  auto* info = User32<BOOL WINAPI(HANDLE, int, PVOID, DWORD, LPDWORD)>("GetUserObjectInformationA");
-  USEROBJECTFLAGS flags{};
-  return station && info && info(station(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
-         (flags.dwFlags & WSF_VISIBLE);
+  STARTUPINFOA start;
+  GetStartupInfoA(&start);
+  return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+         !((start.dwFlags & STARTF_USESHOWWINDOW) && start.wShowWindow == SW_HIDE) &&
+         StartedByExplorer();
 }
 
 // A key that only modifies others, which ends no wait, as in cmd's "pause".
@@ -155,14 +142,12 @@ std::string InFolder(const Folder& folder, const std::string& name) {
 
 }  // namespace
 
-void PrepareProcess() {
+std::vector<std::string> StartProcess(int, char**) {
   // A missing floppy or CD must fail the open, not stop the run with a dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   InitializeCriticalSection(&g_guard);
   SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
-}
 
-std::vector<std::string> CommandLineArguments(int, char**) {
   // The command line comes as UTF-16 and is taken in the ANSI code page,
   // where file names are taken too. GetCommandLineA would convert it with
   // "best fit", turning characters that the code page lacks into others it
@@ -184,7 +169,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
   return words;
 }
 
-LeadByteSet CodePageLeadBytes() {
+LeadByteSet LeadByteRanges() {
   // The system reports the lead bytes as (low, high) pairs, ending at a
   // pair 0, 0.
   LeadByteSet set;
@@ -196,60 +181,44 @@ LeadByteSet CodePageLeadBytes() {
   return set;
 }
 
-std::uint64_t RandomNumber() {
-  // RtlGenRandom, which advapi32 exports as SystemFunction036 from XP on;
-  // where it fails, the process number and a count, which at least keep two
-  // runs and two names apart.
-  static std::uint64_t count = 0;
-  using GenRandom = BOOLEAN WINAPI(PVOID, ULONG);
-  static const HMODULE advapi32 = LoadLibraryA("advapi32.dll");
-  auto* random = advapi32 ? reinterpret_cast<GenRandom*>(reinterpret_cast<void*>(
-                                GetProcAddress(advapi32, "SystemFunction036")))
-                          : nullptr;
-  std::uint64_t number = 0;
-  if (random == nullptr || !random(&number, sizeof number)) {
-    number = (std::uint64_t{GetCurrentProcessId()} << 32) + ++count;
-  }
-  return number;
+bool IsFolderSeparator(unsigned char c) {
+  return c == '\\' || c == '/' || c == ':';
 }
 
-void ExitProcess(int status) {
+bool RandomNumber(std::uint64_t& number) {
+  return RtlGenRandom(&number, sizeof number);
+}
+
+void WriteConsoleLine(const std::string& text) {
+  // A handle of unknown kind takes no lines.
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  const std::string line = text + "\r\n";
+  DWORD written;
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
+    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+  g_printed = true;
+}
+
+void EndProcess(int status) {
+  // As cmd's "pause" does.
+  if (g_printed && ShowsOwnConsole()) {
+    if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
+    static const char kPrompt[] = "Press any key to continue . . . ";
+    DWORD count;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt, sizeof kPrompt - 1, &count, nullptr);
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(in);
+    INPUT_RECORD record;
+    while (ReadConsoleInputA(in, &record, 1, &count) && count == 1 &&
+           !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+             !OnlyModifies(record.Event.KeyEvent.wVirtualKeyCode))) {
+    }
+  }
   ::ExitProcess(static_cast<UINT>(status));
 }
 
-void KeepMessageShown() {
-  // As cmd's "pause" does. The folder is let go first: the user may rename
-  // or remove it while the message waits.
-  if (!ShowsOwnConsole()) return;
-  if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
-  static const char kPrompt[] = "Press any key to continue . . . ";
-  DWORD count;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt, sizeof kPrompt - 1, &count, nullptr);
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  FlushConsoleInputBuffer(in);
-  INPUT_RECORD record;
-  while (ReadConsoleInputA(in, &record, 1, &count) && count == 1 &&
-         !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-           !OnlyModifies(record.Event.KeyEvent.wVirtualKeyCode))) {
-  }
-}
-
-FileHandle StandardOutput() {
-  HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return kInvalidHandle;
-  // A handle of unknown kind takes no lines.
-  return GetFileType(handle) == FILE_TYPE_UNKNOWN ? kInvalidHandle : FromHandle(handle);
-}
-
-const char* LineEnd() {
-  return "\r\n";
-}
-
-const char* FolderSeparators() {
-  return "\\/:";
-}
-
-FileHandle OpenRegularFile(const Folder& folder, const std::string& name) {
+FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
   // The folder is held and cannot be renamed, so its path still leads to it.
   HANDLE file =
       CreateFileA(InFolder(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -283,7 +252,7 @@ std::int64_t FileSize(FileHandle file) {
   return GetFileSizeEx(ToHandle(file), &size) ? size.QuadPart : -1;
 }
 
-bool Close(FileHandle file) {
+bool CloseFileHandle(FileHandle file) {
   return CloseHandle(ToHandle(file)) != 0;
 }
 
@@ -381,15 +350,15 @@ void EmptyFile(const Folder& folder, const std::string& name, FileHandle open) {
 
 void HoldInterrupts() {
   EnterCriticalSection(&g_guard);
-  ++g_holdDepth;
+  g_held = true;
 }
 
 void ReleaseInterrupts() {
-  const bool last = --g_holdDepth == 0;
+  g_held = false;
   LeaveCriticalSection(&g_guard);
   // An interrupt that came meanwhile ends the process on the handler's
   // thread, now that it may; this thread waits for that rather than run on.
-  if (last && g_interrupted) Sleep(INFINITE);
+  if (g_interrupted) Sleep(INFINITE);
 }
 
 bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle) {
@@ -420,9 +389,9 @@ bool RaiseInterrupt(int) {
   // As with a signal: the handler ends the process at once, unless
   // interrupts are held, when it waits for them and this thread goes on.
   for (int waited = 0; !g_interrupted && waited < 10000; waited += 10) Sleep(10);
-  if (g_holdDepth == 0) Sleep(10000);
+  if (!g_held) Sleep(10000);
   return true;
 }
 #endif
 
-}  // namespace platform::os
+}  // namespace BRONTA_SYSTEM

@@ -11,7 +11,6 @@
 
 #include <map>
 
-#include "seam/FaultSteps.h"
 #include "support/Files.h"
 #include "support/Messages.h"
 #include "support/Process.h"
@@ -20,8 +19,16 @@
 namespace {
 
 using namespace testing_support;
-using namespace fault_steps;
 namespace fs = std::filesystem;
+
+// The steps that the seam counts, by the names of their calls.
+namespace steps {
+#define SYSTEM_CALL(result, name, parameters, arguments)
+#define SYSTEM_STEP(result, name, parameters, arguments, failure) constexpr char name[] = #name;
+#define SYSTEM_OWN_STEP(result, name, parameters, arguments) constexpr char name[] = #name;
+#include "platform/SystemCalls.inc"
+}  // namespace steps
+using namespace steps;
 
 // "STEP N", as the seam names the Nth step of a kind.
 std::string Nth(const char* step, int n = 1) {
@@ -32,9 +39,19 @@ std::string Nth(const char* step, int n = 1) {
 // close of the input loses nothing, so the run still succeeds; the second
 // close is the output's.
 const std::map<std::string, int> kExpectedStatus = {
-    {Nth(kFolder), 1},  {Nth(kOpen), 1},  {Nth(kCheck), 2},    {Nth(kCreate), 0},
-    {Nth(kProtect), 2}, {kRead, 5},       {kSeek, 5},          {kSize, 5},
-    {kWrite, 6},        {Nth(kClose), 0}, {Nth(kClose, 2), 6}, {Nth(kMove), 2},
+    {Nth(OpenFolder), 1},
+    {Nth(OpenInputFile), 1},
+    {Nth(MayReplace), 2},
+    {Nth(CreateNewFile), 0},
+    {Nth(RandomNumber), 2},
+    {Nth(TakeProtection), 2},
+    {ReadOnce, 5},
+    {SeekTo, 5},
+    {FileSize, 5},
+    {WriteOnce, 6},
+    {Nth(CloseFileHandle), 0},
+    {Nth(CloseFileHandle, 2), 6},
+    {Nth(MoveReplacing), 2},
 };
 
 int ExpectedStatus(const std::string& step) {
@@ -46,10 +63,9 @@ int ExpectedStatus(const std::string& step) {
 
 // The signals that end a process, one a step in turn (Windows: always
 // Ctrl+C), and those that do not.
-const std::vector<int> kSignals = {
-    SIGINT,  SIGTERM, SIGHUP,   SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
-    SIGPROF, SIGXCPU, SIGIO,    SIGVTALRM, SIGPWR,  SIGSYS,  SIGTRAP,
-    SIGABRT, SIGILL,  SIGRTMIN, SIGRTMAX,  32,      33};  // glibc's own, which its calls leave out
+const std::vector<int> kSignals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,  SIGUSR2,
+                                   SIGALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR,   SIGVTALRM,
+                                   SIGSYS,  SIGTRAP, SIGABRT, SIGILL,  SIGRTMIN, SIGRTMAX};
 const std::vector<int> kHarmless = {SIGCHLD, SIGURG, SIGWINCH, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU};
 
 std::string Environment(const char* name, const char* otherwise) {
@@ -58,11 +74,11 @@ std::string Environment(const char* name, const char* otherwise) {
 }
 
 // The sound FOLDER/NAME.wav with an earlier FOLDER/NAME.wss beside it, run
-// from the folder above, as a script over a tree would; "sounds" and
+// from the top folder, as a script over a tree would; "sounds/sub" and
 // "voice" unless BRONTA_WALK_FOLDER and BRONTA_WALK_NAME say otherwise.
 struct Walk {
   ScratchDir dir;
-  const std::string folder = Environment("BRONTA_WALK_FOLDER", "sounds");
+  const std::string folder = Environment("BRONTA_WALK_FOLDER", "sounds/sub");
   const std::string name = Environment("BRONTA_WALK_NAME", "voice");
   const Bytes samples = Pattern(600000);  // several buffers of the copy
   // A chunk behind the samples, long enough that a copy from the wrong place
@@ -71,7 +87,10 @@ struct Walk {
                            Chunk("data", samples) + Chunk("LIST", Pattern(20000, 2)));
   const Bytes converted = Wss(22050, samples, 600000);
 
-  const std::string top = folder.substr(0, folder.find('/'));  // the folder may be nested
+  const std::string top = folder.substr(0, folder.find('/'));
+  const std::string parent = fs::path(folder).parent_path().string();
+  const std::string leaf = fs::path(folder).filename().string();
+  std::vector<std::string> planted;  // files under names in FOLDER that the run must not touch
 
   RunResult Run(std::vector<std::string> environment, RunOptions options = {}) {
     fs::remove_all(dir / top);
@@ -79,6 +98,7 @@ struct Walk {
     fs::create_directories(dir / folder);
     WriteFile(dir / folder / (name + ".wav"), input);
     WriteFile(dir / folder / (name + ".wss"), "earlier output");
+    for (const auto& file : planted) WriteFile(dir / folder / file, "planted");
     options.workingDir = dir.path().string();
     environment.push_back("BRONTA_RENAME_FOLDER=" + folder);
     options.environment = environment;
@@ -92,13 +112,19 @@ struct Walk {
   // another program made stands in its old place.
   void ExpectFiles(bool convertedOutput, bool moved = false) {
     const std::string where = moved ? folder + ".moved" : folder;
-    const std::vector<std::string> left =
-        moved ? std::vector<std::string>{folder, where} : std::vector<std::string>{top};
-    EXPECT_EQ(dir.Names(), left);
+    if (!parent.empty()) {
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{top});
+    }
+    const std::vector<std::string> here = {leaf, leaf + ".moved"};
+    EXPECT_EQ(dir.Names(parent), std::vector<std::string>(here.begin(), here.begin() + 1 + moved));
     if (moved) {
       EXPECT_TRUE(dir.Names(folder).empty());
     }
-    EXPECT_EQ(dir.Names(where), (std::vector<std::string>{name + ".wav", name + ".wss"}));
+    std::vector<std::string> files = planted;
+    files.insert(files.end(), {name + ".wav", name + ".wss"});
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(dir.Names(where), files);
+    for (const auto& file : planted) EXPECT_EQ(ReadFile(dir / where / file), "planted");
     EXPECT_TRUE(SameBytes(ReadFile(dir / where / (name + ".wav")), input));
     EXPECT_TRUE(SameBytes(ReadFile(dir / where / (name + ".wss")),
                           convertedOutput ? converted : "earlier output"));
@@ -154,8 +180,8 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   int lastWrite = 0, protect = 0;
   const int steps = WalkEveryStep(walk, "BRONTA_FAIL_AT", "injected fault: ",
                                   [&](const RunResult& result, const std::string& step, int n) {
-                                    if (step.rfind(kWrite, 0) == 0) lastWrite = n;
-                                    if (step == Nth(kProtect)) protect = n;
+                                    if (step.rfind(WriteOnce, 0) == 0) lastWrite = n;
+                                    if (step == Nth(TakeProtection)) protect = n;
                                     ++seen[step.substr(0, step.find(' '))];
                                     const int expected = ExpectedStatus(step);
                                     ASSERT_NE(expected, -1) << "a step without an expected outcome";
@@ -165,12 +191,13 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
                                   });
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
   for (const char* operation :
-       {kFolder, kOpen, kCheck, kCreate, kProtect, kRead, kSeek, kSize, kWrite, kClose, kMove}) {
+       {OpenFolder, OpenInputFile, MayReplace, RandomNumber, CreateNewFile, TakeProtection,
+        ReadOnce, SeekTo, FileSize, WriteOnce, CloseFileHandle, MoveReplacing}) {
     EXPECT_GT(seen[operation], 0) << operation << " was never made to fail";
   }
   // The samples move in several blocks, each of which can fail.
-  EXPECT_GT(seen[kRead], 3);
-  EXPECT_GT(seen[kWrite], 3);
+  EXPECT_GT(seen[ReadOnce], 3);
+  EXPECT_GT(seen[WriteOnce], 3);
 
   // A temporary file that its folder keeps (made read-only meanwhile) is
   // emptied: after the last write, and where it cannot be made like the
@@ -180,7 +207,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   std::vector<std::string> kept;
   for (const auto& [at, status] : {std::pair{lastWrite, 6}, std::pair{protect, 2}}) {
     const RunResult result = walk.Run(
-        {"BRONTA_FAIL_AT=" + std::to_string(at), std::string("BRONTA_FAIL_ALSO=") + kRemove});
+        {"BRONTA_FAIL_AT=" + std::to_string(at), std::string("BRONTA_FAIL_ALSO=") + RemoveFile});
     EXPECT_EQ(result.status, status) << result.err;
     const auto names = walk.dir.Names(walk.folder);
     ASSERT_EQ(names.size(), 3u);
@@ -195,45 +222,64 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   umask(umaskBefore);
   EXPECT_NE(kept[0], kept[1]);
 
+  // The random numbers 1, 2, ...: the names they give are taken, and each
+  // name is new and created with O_EXCL.
+  walk.planted = {walk.name + ".wss.tmp-100000000000", walk.name + ".wss.tmp-200000000000"};
+  walk.ExpectConverted(walk.Run({"BRONTA_RANDOM_FROM=1"}));
+  walk.planted.clear();
+
   // An input that ends in its head (two reads: before and after its long
   // first chunk) is no WAV file; one that ends later has shrunk under the
   // run.
-  const int reads =
-      WalkEveryStep(walk, "BRONTA_END_AT",
-                    "injected end: ", [&](const RunResult& result, const std::string& step, int) {
-                      const int expected = step == Nth(kRead) || step == Nth(kRead, 2) ? 9 : 5;
-                      EXPECT_EQ(result.status, expected);
-                      EXPECT_EQ(result.out, OutputOfStatus(expected));
-                      walk.ExpectFiles(false);
-                    });
+  const int reads = WalkEveryStep(
+      walk, "BRONTA_END_AT",
+      "injected end: ", [&](const RunResult& result, const std::string& step, int) {
+        const int expected = step == Nth(ReadOnce) || step == Nth(ReadOnce, 2) ? 9 : 5;
+        EXPECT_EQ(result.status, expected);
+        EXPECT_EQ(result.out, OutputOfStatus(expected));
+        walk.ExpectFiles(false);
+      });
   EXPECT_GT(reads, 3);
 }
 
 // An interrupt ends the run without a message and without a temporary
 // file, and keeps the earlier output; one that comes at the final move
-// waits for it, and the run ends as the success it is. Started with the
-// signal ignored, as nohup and a shell's background jobs start it, the
-// run is not stopped at all.
+// waits for it, and the run ends as the success it is, or, where the move
+// fails, as an interrupted run. Every signal is also sent once the
+// temporary file holds samples. Started with the signal ignored, as nohup
+// and a shell's background jobs start it, the run is not stopped at all.
 TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
   Walk walk;
-  const auto interrupted = [&](const RunResult& result, const std::string& step, int n) {
+  const auto expectInterrupted = [&](const RunResult& result, int signal) {
     EXPECT_EQ(result.out, "");
-    if (step == Nth(kMove)) {
-      EXPECT_EQ(result.status, 0);
-      walk.ExpectFiles(true);
-      return;
-    }
     if (UnderWine()) {
       EXPECT_NE(result.status, 0);
     } else {
-      const int signal = kSignals[n % kSignals.size()];
       EXPECT_EQ(result.status, 128 + signal) << "not ended by signal " << signal;
     }
     walk.ExpectFiles(false);
   };
-  const int steps = WalkEveryStep(walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ", interrupted);
+  int firstWrite = 0, move = 0;
+  const int steps = WalkEveryStep(
+      walk, "BRONTA_INTERRUPT_AT",
+      "injected interrupt: ", [&](const RunResult& result, const std::string& step, int n) {
+        if (!firstWrite && step.rfind(WriteOnce, 0) == 0) firstWrite = n;
+        if (step != Nth(MoveReplacing))
+          return expectInterrupted(result, kSignals[n % kSignals.size()]);
+        move = n;
+        EXPECT_EQ(result.status, 0);
+        walk.ExpectFiles(true);
+      });
   if (steps < 0) GTEST_SKIP() << "this system delivered no interrupt to the program";
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
+  ASSERT_GT(firstWrite * move, 0);
+  const std::string at = "BRONTA_INTERRUPT_AT=" + std::to_string(move);
+  expectInterrupted(walk.Run({at, "BRONTA_FAIL_AT=" + std::to_string(move)}), SIGINT);
+  for (const int signal : UnderWine() ? std::vector<int>{} : kSignals) {
+    expectInterrupted(walk.Run({"BRONTA_INTERRUPT_AT=" + std::to_string(firstWrite),
+                                "BRONTA_INTERRUPT_SIGNAL=" + std::to_string(signal)}),
+                      signal);
+  }
 
   // The same with the signals ignored, and with signals that do not end a
   // process (a stopped run is let go on).
@@ -263,8 +309,8 @@ TEST(FaultWalk, AFolderSwappedAtAnyStepKeepsTheRunWhole) {
                     EXPECT_TRUE(done) << "the folder was not renamed";
                   }
                   renamed += done;
-                  if (!firstWrite && step.rfind(kWrite, 0) == 0) firstWrite = n;
-                  const int expected = done && step.rfind(kFolder, 0) == 0 ? 1 : 0;
+                  if (!firstWrite && step.rfind(WriteOnce, 0) == 0) firstWrite = n;
+                  const int expected = done && step.rfind(OpenFolder, 0) == 0 ? 1 : 0;
                   EXPECT_EQ(result.status, expected) << result.err;
                   EXPECT_EQ(result.out, OutputOfStatus(expected));
                   walk.ExpectFiles(expected == 0, done);

@@ -1,12 +1,10 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,11 +51,6 @@ std::string TempCapture() {
     close(ends[0]);
   }
   if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
-  if (!options.plant.empty()) {
-    char name[256];
-    std::snprintf(name, sizeof name, options.plant.c_str(), static_cast<int>(getpid()));
-    if (close(open(name, O_WRONLY | O_CREAT | O_EXCL, 0644)) != 0) _exit(126);
-  }
   for (const auto& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
   if (options.fileSizeLimit >= 0) {
     const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -69,16 +62,7 @@ std::string TempCapture() {
   // The program sets these two itself; a caller's setting must not hide it.
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);
-  // The kernel's call: glibc's refuses its own signals 32 and 33.
-  for (int sig : options.ignoredSignals) {
-    const struct {
-      void (*handler)(int);
-      unsigned long flags = 0;
-      void (*restorer)() = nullptr;
-      std::uint64_t mask = 0;
-    } ignore = {SIG_IGN};
-    syscall(SYS_rt_sigaction, sig, &ignore, nullptr, sizeof ignore.mask);
-  }
+  for (int sig : options.ignoredSignals) signal(sig, SIG_IGN);
   sigset_t pending;
   sigemptyset(&pending);
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
@@ -92,14 +76,10 @@ std::string TempCapture() {
                            mount("none", fds.c_str(), "tmpfs", 0, nullptr) != 0)) {
     _exit(126);
   }
-  if (options.unprivileged && geteuid() == 0) {
-    const gid_t extra = static_cast<gid_t>(options.extraGroup);
-    if (setgroups(options.extraGroup >= 0 ? 1 : 0, &extra) != 0 || setgid(65534) != 0 ||
-        setuid(65534) != 0) {
-      _exit(126);
-    }
-  }
+  // The parent writes the maps while this process is stopped.
+  if (options.userNamespace && (unshare(CLONE_NEWUSER) != 0 || raise(SIGSTOP) != 0)) _exit(126);
   std::vector<char*> argv;
+  for (const auto& word : options.prefix) argv.push_back(const_cast<char*>(word.c_str()));
   for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
   if (options.standardFiles == RunOptions::kClosed) {
@@ -132,9 +112,16 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
       std::chrono::steady_clock::now() + std::chrono::seconds(options.deadlineSeconds);
   int status = 0;
   pid_t waited = -1;
+  bool mapped = false;
   for (int pause = 1; pid > 0;) {
     waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
     if (waited == pid && WIFSTOPPED(status)) {
+      for (const char* map : {"uid_map", "gid_map"}) {
+        if (options.userNamespace && !mapped) {
+          WriteFile("/proc/" + std::to_string(pid) + "/" + map, "0 0 1\n65534 2 1\n");
+        }
+      }
+      mapped = true;
       kill(pid, SIGCONT);  // a run stopped by a signal is let go on, as a shell's "fg" would
     } else if (waited != 0) {
       break;
@@ -146,8 +133,13 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
       ADD_FAILURE() << "killed past its deadline of " << options.deadlineSeconds << " s:" << line;
       break;
     } else {
+      // Sent once the program runs, not to what starts it (strace -D).
+      const std::string name = fs::path(command[0]).filename().string().substr(0, 15) + "\n";
+      if (options.repeatedSignal && ReadFile("/proc/" + std::to_string(pid) + "/comm") == name) {
+        kill(pid, options.repeatedSignal);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-      pause = std::min(pause * 2, 16);
+      pause = std::min(pause * 2, options.repeatedSignal ? 2 : 16);
     }
   }
   if (waited == pid) {

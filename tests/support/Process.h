@@ -10,14 +10,15 @@ namespace testing_support {
 struct RunOptions {
   std::string workingDir;                // "" keeps the current one
   std::vector<std::string> environment;  // extra NAME=value entries
+  std::vector<std::string> prefix;       // words before the command (setpriv, strace -D ...)
   long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, -1 for none
-  bool unprivileged = false;             // drop to user and group "nobody" when root
-  int extraGroup = -1;                   // unprivileged: a group that nobody is a member of too
   std::vector<int> ignoredSignals;       // started with these signals ignored
   std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
+  int repeatedSignal = 0;                // sent to the process every 2 ms until it ends
   std::string leased;     // a file in the working folder under a write lease, let go when broken
   bool hideProc = false;  // root: an empty /proc/self/fd, in a mount namespace of its own
-  std::string plant;  // an empty file made in the working folder first; "%d": the process number
+  // root: as root of a user namespace that maps 0 and, as 65534, host id 2
+  bool userNamespace = false;
   // Past this, the program and all it started are killed, and the test
   // fails: below each test's timeout, so that nothing outlives its test.
   int deadlineSeconds = 40;
