@@ -255,8 +255,9 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
                         : !S_ISREG(earlier.st_mode);
   const int fd = openat(Fd(folder.handle), InFolder(name),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, none ? 0666 : 0600);
-  why = fd >= 0 ? CreateFailure::kNone
-                : errno == EEXIST ? CreateFailure::kNameTaken : CreateFailure::kOther;
+  why = fd >= 0           ? CreateFailure::kNone
+        : errno == EEXIST ? CreateFailure::kNameTaken
+                          : CreateFailure::kOther;
   return fd < 0 ? kInvalidHandle : fd;
 }
 
