@@ -66,7 +66,7 @@ ErrorCode ConvertWavToWss(const std::string& inputName) {
   if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
   platform::CloseFileHandle(in);
   if (code == errNone && !out.Close()) code = errWriteOutput;
-  // A move that fails found the earlier output not to be replaced after all.
+  // rename refuses what may not be replaced (a sticky folder, append-only).
   if (code == errNone && !out.Keep()) code = errCreateOutput;
   return code;  // an output not kept goes with `out`
 }

@@ -11,8 +11,7 @@ namespace bronta {
 // names. The output is written to a temporary file and moved into place only
 // when complete, so a failed run leaves no output and an earlier file of that
 // name untouched. Returns errNone or the error code to report; after errNone
-// the caller ends the process with EndConverted (the interrupt at the move,
-// platform::TempFile::Keep).
+// the caller ends the process with EndConverted (platform::TempFile::Keep).
 ErrorCode ConvertWavToWss(const std::string& inputName);
 
 }  // namespace bronta

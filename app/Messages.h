@@ -10,10 +10,8 @@ namespace bronta {
 // with 0.
 [[noreturn]] void ReportError(ErrorCode code);
 
-// Ends a run whose output is in place: silently, with status 0. An
-// interrupt that came at the final move stays held until the end, as
-// platform::TempFile::Keep says, so the success cannot be reported as an
-// interrupted run.
+// Ends a run whose output is in place: silently, with status 0, with
+// signals still blocked (platform::TempFile::Keep).
 [[noreturn]] void EndConverted();
 
 // Prints the four-line usage banner and ends the process with status 0.

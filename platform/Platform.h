@@ -1,6 +1,6 @@
 // The operating system, as the rest of bronta sees it: the calls that each
 // system implements in a file of its own (SystemCalls.inc; CMake picks
-// posix/PosixSystem.cpp or windows/WindowsSystem.cpp), and what
+// linux/LinuxSystem.cpp or windows/WindowsSystem.cpp), and what
 // Platform.cpp builds once over them: whole transfers and the temporary
 // output. No other file of the program includes a system header.
 #pragma once
@@ -38,7 +38,7 @@ struct LeadByteSet {
 #include "platform/SystemCalls.inc"
 
 // Whether `c` ends the search for a name's extension: ".", "\" and ":" on
-// every system (on POSIX "\" and ":" are bytes of a file's name, and still
+// every system (on Linux "\" and ":" are bytes of a file's name, and still
 // end it, as on Windows), and every folder separator.
 bool EndsExtensionSearch(unsigned char c);
 
@@ -75,8 +75,8 @@ class TempFile {
   bool Close();
 
   // Moves the closed file over the final name (MoveReplacing), with signals
-  // blocked from just before. False when the move fails; the signals are
-  // then unblocked, and the file goes with Discard. After a move they stay
+  // blocked from just before. False when rename fails; the signals are
+  // then unblocked, and the file goes with Discard. After a rename they stay
   // blocked: the output is in place, and the caller must end the process as
   // a success (bronta::EndConverted), and do nothing else.
   bool Keep();
@@ -101,7 +101,7 @@ class TempFile {
 namespace platform::os {
 #define SYSTEM_CALL(result, name, parameters, arguments) result name parameters;
 #include "platform/SystemCalls.inc"
-// Interrupts the process with `signalNumber` (POSIX) or Ctrl+C (Windows).
+// Interrupts the process with `signalNumber` (Linux) or Ctrl+C (Windows).
 // Returns when the interrupt waits or is ignored; false when the system
 // could not deliver it.
 bool RaiseInterrupt(int signalNumber);

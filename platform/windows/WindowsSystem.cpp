@@ -387,7 +387,7 @@ bool RaiseInterrupt(int) {
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return false;
   }
   // As with a signal: the handler ends the process at once, unless
-  // interrupts are held, when it waits for them and this thread goes on.
+  // they are held (HoldInterrupts), when it waits and this thread goes on.
   for (int waited = 0; !g_interrupted && waited < 10000; waited += 10) Sleep(10);
   if (!g_held) Sleep(10000);
   return true;

@@ -147,7 +147,9 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
        UnderWine() ? "voice.wss" : nullptr,
        CanonicalWav(8000, Pattern(200000)),
        Wss(8000, Pattern(200000), 200000),
-       With([](RunOptions& o) { o.fileSizeLimit = UnderWine() ? -1 : 100000; })},
+       With([](RunOptions& o) {
+         if (!UnderWine()) o.prefix = {"prlimit", "--fsize=100000"};
+       })},
       // An input under a lease is read once its holder lets go, without /proc too.
       {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
          o.leased = UnderWine() ? "" : "voice.wav";
@@ -157,13 +159,8 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       // strace slows down: every rt_sigaction takes 10 ms.
       {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
          if (UnderWine()) return;
-         o.prefix = {"strace",
-                     "-D",
-                     "-qq",
-                     "-o",
-                     "/dev/null",
-                     "-e",
-                     "inject=rt_sigaction:delay_exit=10000:when=1+"};
+         o.prefix = {"strace", "-Dqq", "-o/dev/null",
+                     "-einject=rt_sigaction:delay_exit=10000:when=1+"};
          o.environment = {"ASAN_OPTIONS=detect_leaks=0"};
          o.ignoredSignals = {SIGTERM};
          o.repeatedSignal = SIGTERM;
@@ -207,7 +204,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
 // and ACL, and its owner and group where the user may give them and can
 // name them; a group that cannot be kept gets no more than everybody else.
 // No user writes where the permissions say it may not, and what rename
-// refuses is refused at the move.
+// refuses is refused at the final rename.
 TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const mode_t mask = umask(0);
   umask(mask);
@@ -236,8 +233,8 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
   struct {
     const char* what;
-    int runAs = 0;  // 0: root; kNobody; kUsers: nobody, a member of group 100 too
-    const char* caps = "--inh-caps=-all";  // setpriv's, for nobody
+    int runAs = 0;          // 0: root; kNobody; kUsers: nobody, a member of group 100 too
+    const char* caps = "";  // setpriv's, for nobody
     int folderMode = 0777;
     int earlierMode = kNew;  // the earlier voice.wss, if any
     int earlierUid = kRunner, earlierGid = kRunner;
@@ -259,7 +256,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       {.what = "earlier 0775", .earlierMode = 0775, .mode = 0775},
       {.what = "earlier 0604 of nobody", .earlierMode = 0604, .earlierUid = kNobody,
        .earlierGid = kNobody, .mode = 0604, .uid = kNobody, .gid = kNobody},
-      // The move replaces the link; what it points to lends nothing.
+      // rename replaces the link; what it points to gives nothing.
       {.what = "a link to a file 0600 of nobody", .earlierMode = 0600, .earlierUid = kNobody,
        .earlierGid = kNobody, .link = true},
       {.what = "an ACL that shuts nobody out", .earlierMode = 0644, .acl = &noneForNobody,
@@ -285,7 +282,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .folderMode = 01777, .earlierMode = 0666, .earlierUid = 0, .earlierGid = 0, .link = true},
       {.what = "an append-only earlier output", .earlierMode = 0644, .appendOnly = true,
        .status = 2, .mode = 0644},
-      {.what = "a look at the earlier output that fails", .earlierMode = 0640,
+      {.what = "an fstatat of the earlier output that fails", .earlierMode = 0640,
        .strace = "-P voice.wss -e inject=newfstatat:error=EIO:when=2+", .status = 2, .mode = 0640},
       {.what = "an ACL, without /proc", .earlierMode = 0644, .acl = &noneForNobody,
        .hideProc = true, .mode = 0644},
@@ -319,6 +316,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .status = 9, .leftover = true},
   };  // clang-format on
   std::set<std::string> leftovers;
+  std::string skipped;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(dir_ / "out");
@@ -333,12 +331,15 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       if (c.link) fs::create_symlink("earlier", dir_ / "out/voice.wss");
       ASSERT_TRUE(!c.link || lchown((dir_ / "out/voice.wss").c_str(), runner, runner) == 0);
     }
-    ASSERT_TRUE(!c.acl || setxattr((dir_ / earlier).c_str(), "system.posix_acl_access",
-                                   c.acl->data(), c.acl->size(), 0) == 0)
-        << std::strerror(errno);
-    ASSERT_TRUE(!c.folderAcl || setxattr((dir_ / "out").c_str(), "system.posix_acl_default",
-                                         c.folderAcl->data(), c.folderAcl->size(), 0) == 0)
-        << std::strerror(errno);
+    // What this file system or machine cannot set up skips the row, with the reason.
+    const auto Skip = [&](const std::string& why) { skipped += " " + std::string(c.what) + why; };
+    if ((c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
+                           c.acl->size(), 0) != 0) ||
+        (c.folderAcl && setxattr((dir_ / "out").c_str(), "system.posix_acl_default",
+                                 c.folderAcl->data(), c.folderAcl->size(), 0) != 0)) {
+      Skip(std::string(": ") + std::strerror(errno) + ";");
+      continue;
+    }
     ASSERT_EQ(chmod((dir_ / "out").c_str(), static_cast<mode_t>(c.folderMode)), 0);
     RunOptions options;
     options.workingDir = (dir_ / "out").string();
@@ -355,12 +356,19 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     for (std::string word; words >> word;) options.prefix.push_back(word);
     int flags = FS_APPEND_FL;
     const int earlierFd = open((dir_ / earlier).c_str(), O_RDONLY);
-    ASSERT_TRUE(!c.appendOnly || ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) == 0)
-        << std::strerror(errno);
+    if (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0) {
+      Skip(std::string(": ") + std::strerror(errno) + ";");
+      close(earlierFd);
+      continue;
+    }
     const RunResult result = RunCommand({(dir_ / "bronta").string(), "voice.wav"}, options);
     flags = 0;
     if (c.appendOnly) ioctl(earlierFd, FS_IOC_SETFLAGS, &flags);
     close(earlierFd);
+    if (result.status == 126 || result.status == 127) {
+      Skip(": no namespace, setpriv, strace or unshare here;");
+      continue;
+    }
     EXPECT_EQ(result.status, c.status) << result.err;
     std::vector<std::string> names, expected = {"voice.wav"};
     if (c.link) expected.insert(expected.begin(), "earlier");
@@ -392,6 +400,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       EXPECT_EQ(Get("out/earlier"), "earlier output");
     }
   }
+  if (!skipped.empty()) GTEST_SKIP() << "rows not run:" << skipped;
 }
 
 // An output whose name is as long as the system allows can be written: its

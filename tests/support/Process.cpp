@@ -52,11 +52,6 @@ std::string TempCapture() {
   }
   if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
   for (const auto& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
-  if (options.fileSizeLimit >= 0) {
-    const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
-                       static_cast<rlim_t>(options.fileSizeLimit)};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-  }
   const rlimit noCore{0, 0};  // a run killed by a signal leaves no core file behind
   setrlimit(RLIMIT_CORE, &noCore);
   // The program sets these two itself; a caller's setting must not hide it.

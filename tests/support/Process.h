@@ -11,7 +11,6 @@ struct RunOptions {
   std::string workingDir;                // "" keeps the current one
   std::vector<std::string> environment;  // extra NAME=value entries
   std::vector<std::string> prefix;       // words before the command (setpriv, strace -D ...)
-  long long fileSizeLimit = -1;          // RLIMIT_FSIZE in bytes, -1 for none
   std::vector<int> ignoredSignals;       // started with these signals ignored
   std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
   int repeatedSignal = 0;                // sent to the process every 2 ms until it ends

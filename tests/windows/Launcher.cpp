@@ -1,11 +1,11 @@
 // Starts bronta.exe as another program or a script does, or, copied as
 // explorer.exe, as Explorer does: in a console window of its own, shown
-// normally or minimized. Then, for each key given, it waits three seconds
+// normally, minimized or hidden. Then, for each key given, it waits three seconds
 // for the run to end; when it has not, it prints "waiting", tries to rename
 // FOLDER (printing "folder held" when that is refused), and types the key
 // into the run's console. Last it prints "ended STATUS", or "still waiting"
 // (and ends the run).
-//   launcher normal|minimized KEYS PROGRAM FILE FOLDER
+//   launcher normal|minimized|hidden KEYS PROGRAM FILE FOLDER
 // KEYS: virtual-key codes in hex, separated by commas ("10,41": Shift, A),
 // or "-" for none.
 #include <windows.h>
@@ -42,7 +42,10 @@ int main(int argc, char** argv) {
   STARTUPINFOA start = {};
   start.cb = sizeof start;
   start.dwFlags = STARTF_USESHOWWINDOW;
-  start.wShowWindow = std::string(argv[1]) == "minimized" ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL;
+  const std::string shown = argv[1];
+  start.wShowWindow = shown == "minimized" ? SW_SHOWMINNOACTIVE
+                      : shown == "hidden"  ? SW_HIDE
+                                           : SW_SHOWNORMAL;
   std::string line = std::string("\"") + argv[3] + "\" \"" + argv[4] + "\"";
   PROCESS_INFORMATION run;
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,

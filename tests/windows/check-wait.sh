@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # When a message waits for a key (Windows): only for a run that Explorer
-# started, whatever its window's show mode, and not for a key that only
+# started, not in a hidden window, and not for a key that only
 # modifies; the folder is let go meanwhile. Under Wine with an X display
 # (xvfb-run), launcher.exe starts bronta.exe in a console window of its
 # own, as a program or a script does, and the same launcher copied as
@@ -31,6 +31,7 @@ done <<'ROWS'
 launcher.exe normal    41       bad.wav  ended_9
 launcher.exe minimized 41       bad.wav  ended_9
 explorer.exe minimized 10,12,41 bad.wav  waiting_waiting_waiting_ended_9
+explorer.exe hidden    41       bad.wav  ended_9
 explorer.exe normal    41       good.wav ended_0
 ROWS
 [ "$failures" -eq 0 ]
