@@ -136,17 +136,19 @@ bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
 std::vector<std::string> StartProcess(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  // Each disposition is asked first and the handler set only where it is
-  // SIG_DFL, so an ignored signal is never handled, not even for a moment.
-  struct sigaction action = {};
+  // Every signal is blocked while the handlers are set, and one found not
+  // SIG_DFL is put back before any can be delivered: a signal that came
+  // meanwhile for one put back to SIG_IGN is discarded.
+  struct sigaction action = {}, old;
   action.sa_handler = RemoveAndDie;
   sigfillset(&action.sa_mask);
+  HoldInterrupts();
   for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction old;
-    if (!Harmless(sig) && sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
-      sigaction(sig, &action, nullptr);
+    if (!Harmless(sig) && sigaction(sig, &action, &old) == 0 && old.sa_handler != SIG_DFL) {
+      sigaction(sig, &old, nullptr);
     }
   }
+  ReleaseInterrupts();
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) break;
   }
