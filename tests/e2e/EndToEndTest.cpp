@@ -138,9 +138,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       {{"loop.wav"}, 2},  // the output name is a symbolic link to itself
       {{UnderWine() ? "bad.wav" : "mem.wav"}, UnderWine() ? 9 : 5},
       {{"bad.wav"}, 9},
-      {{"bad.wav"}, 9, nullptr, "", "", With([](RunOptions& o) {
-         o.standardFiles = RunOptions::kBrokenPipe;
-       })},
+      {{"bad.wav"}, 9, nullptr, "", "", {.standardFiles = RunOptions::kBrokenPipe}},
       // Under Wine the limit would bind the Wine server, not bronta.exe.
       {{"voice.wav"},
        UnderWine() ? 0 : 6,
@@ -153,7 +151,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       // An input under a lease is read once its holder lets go, without /proc too.
       {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
          o.leased = UnderWine() ? "" : "voice.wav";
-         o.hideProc = geteuid() == 0;
+         if (geteuid() == 0) o.prefix = kWithoutProcFds;
        })},
       // SIGTERM, ignored by the caller, sent all through a start-up that
       // strace slows down: every rt_sigaction takes 10 ms.
@@ -166,9 +164,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
          o.repeatedSignal = SIGTERM;
        })},
       // Started by a supervisor that left SIGTERM blocked, and one waiting.
-      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
-         o.pendingSignals = {SIGTERM};
-       })},
+      {{"voice.wav"}, 0, "voice.wss", "", "", {.pendingSignals = {SIGTERM}}},
   };
   Put("voice.wav", abcd);
   Put("voice.wss", earlier);
@@ -231,6 +227,9 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const Bytes writeOnlyForNobody = Acl({{1, 6}, {2, 2}, {4, 4}, {0x10, 6}, {0x20, 4}});
   const Bytes defaultForNobody = Acl({{1, 7}, {2, 6}, {4, 5}, {0x10, 7}, {0x20, 5}});
   constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
+  const char* const kPid1 = "-e inject=unlinkat:error=EPERM unshare -pf";
+  const char* const kPid1NoGetrandom =
+      "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf";
   struct {
     const char* what;
     int runAs = 0;          // 0: root; kNobody; kUsers: nobody, a member of group 100 too
@@ -240,11 +239,12 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     int earlierUid = kRunner, earlierGid = kRunner;
     bool link = false;  // voice.wss is the runner's symbolic link to the earlier file
     const Bytes* acl = nullptr;
-    const Bytes* folderAcl = nullptr;              // the folder's default ACL
-    bool appendOnly = false;                       // the earlier file's, as chattr +a makes it
-    bool badInput = false;                         // voice.wav is no WAV file
-    bool hideProc = false, userNamespace = false;  // as RunOptions says
-    const char* strace = nullptr;                  // strace's options, and words before the program
+    const Bytes* folderAcl = nullptr;  // the folder's default ACL
+    bool appendOnly = false;           // the earlier file's, as chattr +a makes it
+    bool badInput = false;             // voice.wav is no WAV file
+    bool hideProc = false;             // run with kWithoutProcFds
+    bool userNamespace = false;        // as RunOptions says
+    const char* strace = nullptr;      // strace's options, and words before the program
     int status = 0;
     int mode = kNew;  // the output's afterwards; the earlier file's when refused
     int uid = kRunner, gid = kRunner;
@@ -304,15 +304,11 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .status = 6, .mode = 0002, .uid = 0, .gid = 0, .leftover = true},
       // Each run is process 1 of a PID namespace of its own, the random
       // source failing or not: every run takes another temporary name.
-      {.what = "process 1", .badInput = true, .strace =
-       "-e inject=unlinkat:error=EPERM unshare -pf", .status = 9, .leftover = true},
-      {.what = "process 1 again", .badInput = true, .strace =
-       "-e inject=unlinkat:error=EPERM unshare -pf", .status = 9, .leftover = true},
-      {.what = "process 1 without getrandom", .badInput = true, .strace =
-       "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf",
+      {.what = "process 1", .badInput = true, .strace = kPid1, .status = 9, .leftover = true},
+      {.what = "process 1 again", .badInput = true, .strace = kPid1, .status = 9, .leftover = true},
+      {.what = "process 1, no getrandom", .badInput = true, .strace = kPid1NoGetrandom,
        .status = 9, .leftover = true},
-      {.what = "process 1 without getrandom again", .badInput = true, .strace =
-       "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf",
+      {.what = "process 1, no getrandom again", .badInput = true, .strace = kPid1NoGetrandom,
        .status = 9, .leftover = true},
   };  // clang-format on
   std::set<std::string> leftovers;
@@ -343,7 +339,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     ASSERT_EQ(chmod((dir_ / "out").c_str(), static_cast<mode_t>(c.folderMode)), 0);
     RunOptions options;
     options.workingDir = (dir_ / "out").string();
-    options.hideProc = c.hideProc;
+    if (c.hideProc) options.prefix = kWithoutProcFds;
     options.userNamespace = c.userNamespace;
     // LeakSanitizer, in the sanitizer build, cannot run under a tracer.
     options.environment = {"ASAN_OPTIONS=detect_leaks=0"};

@@ -138,11 +138,8 @@ struct Walk {
 
 // The step that the seam named on standard error after `prefix`.
 std::string Injected(const std::string& err, const std::string& prefix) {
-  const std::size_t at = err.find(prefix);
-  if (at == std::string::npos) return "";
-  const std::size_t start = at + prefix.size();
-  const std::size_t end = err.find_first_of("\r\n", start);
-  return err.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const std::size_t at = err.find(prefix), start = at + prefix.size();
+  return at == std::string::npos ? "" : err.substr(start, err.find_first_of("\r\n", at) - start);
 }
 
 // Runs the walk with `variable` set to 1, 2, ... (and the signal of that
@@ -190,11 +187,8 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
                                     walk.ExpectFiles(expected == 0);
                                   });
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";
-  for (const char* operation :
-       {OpenFolder, OpenInputFile, MayReplace, RandomNumber, CreateNewFile, TakeProtection,
-        ReadOnce, SeekTo, FileSize, WriteOnce, CloseFileHandle, MoveReplacing}) {
-    EXPECT_GT(seen[operation], 0) << operation << " was never made to fail";
-  }
+  for (const auto& [step, status] : kExpectedStatus)
+    EXPECT_GT(seen[step.substr(0, step.find(' '))], 0) << step << " was never made to fail";
   // The samples move in several blocks, each of which can fail.
   EXPECT_GT(seen[ReadOnce], 3);
   EXPECT_GT(seen[WriteOnce], 3);
@@ -284,12 +278,11 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
   // The same with the signals ignored, and with signals that do not end a
   // process (a stopped run is let go on).
   if (UnderWine()) return;  // Wine starts no program with Ctrl+C ignored from here
-  RunOptions ignoring;
-  ignoring.ignoredSignals = kSignals;
   const auto converted = [&](const RunResult& result, const std::string&, int) {
     walk.ExpectConverted(result);
   };
-  WalkEveryStep(walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ", converted, ignoring);
+  WalkEveryStep(walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ", converted,
+                {.ignoredSignals = kSignals});
   WalkEveryStep(walk, "BRONTA_INTERRUPT_AT", "injected interrupt: ", converted, {}, kHarmless);
 }
 
@@ -321,10 +314,9 @@ TEST(FaultWalk, AFolderSwappedAtAnyStepKeepsTheRunWhole) {
   // Started with standard input, output and error closed, the run writes
   // nothing that was meant for them into its files: here the seam's line on
   // standard error as the output is written.
-  RunOptions closed;
-  closed.standardFiles = RunOptions::kClosed;
   ASSERT_GT(firstWrite, 0);
-  EXPECT_EQ(walk.Run({"BRONTA_RENAME_AT=" + std::to_string(firstWrite)}, closed).status, 0);
+  const std::string at = "BRONTA_RENAME_AT=" + std::to_string(firstWrite);
+  EXPECT_EQ(walk.Run({at}, {.standardFiles = RunOptions::kClosed}).status, 0);
   walk.ExpectFiles(true, true);
 }
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,14 +62,6 @@ std::string TempCapture() {
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
   sigprocmask(SIG_BLOCK, &pending, nullptr);
   for (int sig : options.pendingSignals) raise(sig);
-  // A mount of its own, which reaches no other process, on the folder of
-  // its open files in /proc.
-  const std::string fds = "/proc/" + std::to_string(getpid()) + "/fd";
-  if (options.hideProc && (unshare(CLONE_NEWNS) != 0 ||
-                           mount(nullptr, "/proc", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                           mount("none", fds.c_str(), "tmpfs", 0, nullptr) != 0)) {
-    _exit(126);
-  }
   // The parent writes the maps while this process is stopped.
   if (options.userNamespace && (unshare(CLONE_NEWUSER) != 0 || raise(SIGSTOP) != 0)) _exit(126);
   std::vector<char*> argv;
@@ -111,11 +102,9 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   for (int pause = 1; pid > 0;) {
     waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
     if (waited == pid && WIFSTOPPED(status)) {
-      for (const char* map : {"uid_map", "gid_map"}) {
-        if (options.userNamespace && !mapped) {
-          WriteFile("/proc/" + std::to_string(pid) + "/" + map, "0 0 1\n65534 2 1\n");
-        }
-      }
+      const std::string maps = "/proc/" + std::to_string(pid) + "/";
+      for (const char* map : {"uid_map", "gid_map"})
+        if (options.userNamespace && !mapped) WriteFile(maps + map, "0 0 1\n65534 2 1\n");
       mapped = true;
       kill(pid, SIGCONT);  // a run stopped by a signal is let go on, as a shell's "fg" would
     } else if (waited != 0) {

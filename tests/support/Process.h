@@ -8,14 +8,13 @@
 namespace testing_support {
 
 struct RunOptions {
-  std::string workingDir;                // "" keeps the current one
-  std::vector<std::string> environment;  // extra NAME=value entries
-  std::vector<std::string> prefix;       // words before the command (setpriv, strace -D ...)
-  std::vector<int> ignoredSignals;       // started with these signals ignored
-  std::vector<int> pendingSignals;       // started with these blocked, and one of each waiting
-  int repeatedSignal = 0;                // sent to the process every 2 ms until it ends
-  std::string leased;     // a file in the working folder under a write lease, let go when broken
-  bool hideProc = false;  // root: an empty /proc/self/fd, in a mount namespace of its own
+  std::string workingDir = {};                // "" keeps the current one
+  std::vector<std::string> environment = {};  // extra NAME=value entries
+  std::vector<std::string> prefix = {};       // words before the command (setpriv, strace -D ...)
+  std::vector<int> ignoredSignals = {};       // started with these signals ignored
+  std::vector<int> pendingSignals = {};       // started with these blocked, and one of each waiting
+  int repeatedSignal = 0;                     // sent to the process every 2 ms until it ends
+  std::string leased = {};  // a file in the working folder under a write lease, let go when broken
   // root: as root of a user namespace that maps 0 and, as 65534, host id 2
   bool userNamespace = false;
   // Past this, the program and all it started are killed, and the test
@@ -25,6 +24,11 @@ struct RunOptions {
   // (standard input too), or standard output a pipe that nobody reads.
   enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;
 };
+
+// A prefix that runs the command with an empty /proc/self/fd: root mounts a
+// tmpfs on it in a mount namespace of its own, which reaches no other process.
+inline const std::vector<std::string> kWithoutProcFds = {
+    "unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc/$$/fd && exec \"$0\" \"$@\""};
 
 struct RunResult {
   std::string out;  // standard output
