@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,8 +63,19 @@ std::string TempCapture() {
   for (int sig : options.pendingSignals) sigaddset(&pending, sig);
   sigprocmask(SIG_BLOCK, &pending, nullptr);
   for (int sig : options.pendingSignals) raise(sig);
-  // The parent writes the maps while this process is stopped.
-  if (options.userNamespace && (unshare(CLONE_NEWUSER) != 0 || raise(SIGSTOP) != 0)) _exit(126);
+  // The parent writes the maps while this process is stopped. A chroot
+  // refuses a user namespace (EPERM): there maps that are not the initial
+  // namespace's stand over this process's, in a mount namespace of its own.
+  const std::string proc = "/proc/" + std::to_string(getpid()) + "/";
+  const bool ownNamespace = options.userNamespace && unshare(CLONE_NEWUSER) == 0;
+  if (options.userNamespace && !ownNamespace &&
+      (errno != EPERM || unshare(CLONE_NEWNS) != 0 ||
+       mount(nullptr, "/proc", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+       mount("/dev/null", (proc + "uid_map").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+       mount("/dev/null", (proc + "gid_map").c_str(), nullptr, MS_BIND, nullptr) != 0)) {
+    _exit(126);
+  }
+  if (ownNamespace) raise(SIGSTOP);
   std::vector<char*> argv;
   for (const auto& word : options.prefix) argv.push_back(const_cast<char*>(word.c_str()));
   for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
