@@ -121,8 +121,17 @@ case $mode in
     run_bat() {
       cp "$target/bronta.exe" "$work/sounds/"
       printf '%s\n' "$1" | sed 's/$/\r/' >"$work/sounds/convert-all.bat"
-      local code=0
-      (cd "$work/sounds" && "$loader" cmd /c convert-all.bat </dev/null 2>&1 | clean) || code=$?
+      local code=0 output
+      # Wine's cmd was once seen to run nothing at all, under heavy disk load
+      # (2026-12-08): an empty output is tried once more. Every run of the
+      # recipe prints at least the line of `pause`.
+      for try in 1 2; do
+        code=0
+        output=$(cd "$work/sounds" && "$loader" cmd /c convert-all.bat </dev/null 2>&1 | clean) ||
+          code=$?
+        [ -z "$output" ] || break
+      done
+      printf '%s\n' "$output"
       return $code
     }
     shown() { printf '\\sounds\\%s' "${1//\//\\}"; }  # as cmd prints it: Z:\...\sounds\sub dir\x
