@@ -329,11 +329,15 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     }
     // What this file system or machine cannot set up skips the row, with the reason.
     const auto Skip = [&](const std::string& why) { skipped += " " + std::string(c.what) + why; };
+    int flags = FS_APPEND_FL;
+    const int earlierFd = open((dir_ / earlier).c_str(), O_RDONLY);
     if ((c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
                            c.acl->size(), 0) != 0) ||
         (c.folderAcl && setxattr((dir_ / "out").c_str(), "system.posix_acl_default",
-                                 c.folderAcl->data(), c.folderAcl->size(), 0) != 0)) {
+                                 c.folderAcl->data(), c.folderAcl->size(), 0) != 0) ||
+        (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0)) {
       Skip(std::string(": ") + std::strerror(errno) + ";");
+      close(earlierFd);
       continue;
     }
     ASSERT_EQ(chmod((dir_ / "out").c_str(), static_cast<mode_t>(c.folderMode)), 0);
@@ -350,13 +354,6 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     if (c.strace) prefix += std::string(" strace -D -f -qq -o /dev/null ") + c.strace;
     std::istringstream words(prefix);
     for (std::string word; words >> word;) options.prefix.push_back(word);
-    int flags = FS_APPEND_FL;
-    const int earlierFd = open((dir_ / earlier).c_str(), O_RDONLY);
-    if (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0) {
-      Skip(std::string(": ") + std::strerror(errno) + ";");
-      close(earlierFd);
-      continue;
-    }
     const RunResult result = RunCommand({(dir_ / "bronta").string(), "voice.wav"}, options);
     flags = 0;
     if (c.appendOnly) ioctl(earlierFd, FS_IOC_SETFLAGS, &flags);

@@ -121,15 +121,14 @@ case $mode in
     run_bat() {
       cp "$target/bronta.exe" "$work/sounds/"
       printf '%s\n' "$1" | sed 's/$/\r/' >"$work/sounds/convert-all.bat"
-      local code=0 output
       # Wine's cmd was once seen to run nothing at all, under heavy disk load
-      # (2026-12-08): an empty output is tried once more. Every run of the
-      # recipe prints at least the line of `pause`.
+      # (2026-12-08): an empty output, which never has the line of `pause`,
+      # is tried once more.
+      local code output=
       for try in 1 2; do
-        code=0
-        output=$(cd "$work/sounds" && "$loader" cmd /c convert-all.bat </dev/null 2>&1 | clean) ||
-          code=$?
         [ -z "$output" ] || break
+        code=0
+        output=$(cd "$work/sounds" && "$loader" cmd /c convert-all.bat </dev/null 2>&1 | clean) || code=$?
       done
       printf '%s\n' "$output"
       return $code

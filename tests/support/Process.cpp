@@ -111,12 +111,12 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   int status = 0;
   pid_t waited = -1;
   bool mapped = false;
+  const std::string proc = "/proc/" + std::to_string(pid) + "/";
   for (int pause = 1; pid > 0;) {
     waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
     if (waited == pid && WIFSTOPPED(status)) {
-      const std::string maps = "/proc/" + std::to_string(pid) + "/";
       for (const char* map : {"uid_map", "gid_map"})
-        if (options.userNamespace && !mapped) WriteFile(maps + map, "0 0 1\n65534 2 1\n");
+        if (options.userNamespace && !mapped) WriteFile(proc + map, "0 0 1\n65534 2 1\n");
       mapped = true;
       kill(pid, SIGCONT);  // a run stopped by a signal is let go on, as a shell's "fg" would
     } else if (waited != 0) {
@@ -131,9 +131,8 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
     } else {
       // Sent once the program runs, not to what starts it (strace -D).
       const std::string name = fs::path(command[0]).filename().string().substr(0, 15) + "\n";
-      if (options.repeatedSignal && ReadFile("/proc/" + std::to_string(pid) + "/comm") == name) {
+      if (options.repeatedSignal && ReadFile(proc + "comm") == name)
         kill(pid, options.repeatedSignal);
-      }
       std::this_thread::sleep_for(std::chrono::milliseconds(pause));
       pause = std::min(pause * 2, options.repeatedSignal ? 2 : 16);
     }
