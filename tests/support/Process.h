@@ -26,9 +26,12 @@ struct RunOptions {
 };
 
 // A prefix that runs the command with an empty /proc/self/fd: root mounts a
-// tmpfs on it in a mount namespace of its own, which reaches no other process.
-inline const std::vector<std::string> kWithoutProcFds = {
-    "unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc/$$/fd && exec \"$0\" \"$@\""};
+// tmpfs on it in a mount namespace of its own, which reaches no other process
+// (/proc made private, not /, which in a chroot is no mount).
+inline const char kHideFds[] =
+    "mount --make-rprivate /proc && mount -t tmpfs none /proc/$$/fd && exec \"$0\" \"$@\"";
+inline const std::vector<std::string> kWithoutProcFds = {"unshare", "-m", "--propagation=unchanged",
+                                                         "sh",      "-c", kHideFds};
 
 struct RunResult {
   std::string out;  // standard output
