@@ -33,13 +33,10 @@ ErrorCode WriteOutput(FileHandle in, FileHandle out) {
   FileHeadSource source(in);
   WavHead head;
   if (ErrorCode code = ReadWavHead(source, head); code != errNone) return code;
-  // The size word takes the data size as the head gives it, an odd last
-  // byte included, though the copy leaves that byte out: that is how the
-  // WSS files made so far have it, and what stored files are checked
-  // against.
   const WssHeader header = BuildWssHeader(head.sampleRate, head.dataSize);
   if (platform::WriteChunk(out, header.data(), header.size()) < 0) return errWriteOutput;
-  // An odd last byte is half a sample and is left out.
+  // An odd last byte is half a sample: left out of the copy, though the
+  // header's size word counts it, as the WSS files made so far have it.
   return CopySamples(in, out, head.dataStart, head.dataSize & ~std::uint64_t{1});
 }
 
@@ -52,9 +49,18 @@ platform::LeadByteSet LeadBytesFor(const std::string& name) {
   return {};
 }
 
+// Whether the output's name is the input's in a folder that folds case
+// (FAT, exFAT, often through FUSE, which may give each spelling an inode
+// number of its own, so that MayReplace cannot tell): there the temporary
+// file is found under its name in upper case as well.
+bool NamesTheInput(const OutputName& name, const platform::Folder& folder,
+                   const platform::TempFile& out) {
+  return name.differInCaseAlone && platform::FileExists(folder, AsciiUpperCase(out.name()));
+}
+
 }  // namespace
 
-ErrorCode ConvertWavToWss(const std::string& inputName) {
+std::variant<ErrorCode, platform::Kept> ConvertWavToWss(const std::string& inputName) {
   const OutputName name = MakeOutputName(inputName, LeadBytesFor(inputName));
   // The input and the output are found in one folder, held from here on.
   platform::Folder folder;
@@ -63,12 +69,14 @@ ErrorCode ConvertWavToWss(const std::string& inputName) {
   if (in == platform::kInvalidHandle) return errOpenInput;
   platform::TempFile out;
   ErrorCode code = errCreateOutput;
-  if (out.Create(folder, name.outputFile, in)) code = WriteOutput(in, out.handle());
+  if (out.Create(folder, name.outputFile, in) && !NamesTheInput(name, folder, out)) {
+    code = WriteOutput(in, out.handle());
+  }
   platform::CloseFileHandle(in);
   if (code == errNone && !out.Close()) code = errWriteOutput;
-  // rename refuses what may not be replaced (a sticky folder, append-only).
-  if (code == errNone && !out.Keep()) code = errCreateOutput;
-  return code;  // an output not kept goes with `out`
+  if (code != errNone) return code;  // the temporary file goes with `out`
+  if (std::optional<platform::Kept> kept = out.Keep()) return *kept;
+  return errCreateOutput;  // rename refuses what may not be replaced (a sticky folder, append-only)
 }
 
 }  // namespace bronta

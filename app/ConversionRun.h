@@ -2,16 +2,17 @@
 #pragma once
 
 #include <string>
+#include <variant>
 
 #include "convert/ErrorCodes.h"
+#include "platform/Platform.h"
 
 namespace bronta {
 
 // Converts the WAV file `inputName` into the WSS file that MakeOutputName
-// names. The output is written to a temporary file and moved into place only
-// when complete, so a failed run leaves no output and an earlier file of that
-// name untouched. Returns errNone or the error code to report; after errNone
-// the caller ends the process with EndConverted (platform::TempFile::Keep).
-ErrorCode ConvertWavToWss(const std::string& inputName);
+// names, written to a temporary file and moved into place only when
+// complete. Returns the output kept in place, or the error code to report:
+// then no output is left and an earlier file of that name is untouched.
+std::variant<ErrorCode, platform::Kept> ConvertWavToWss(const std::string& inputName);
 
 }  // namespace bronta

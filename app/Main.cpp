@@ -6,10 +6,10 @@
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments = platform::StartProcess(argc, argv);
+  const std::vector<std::string> arguments = platform::SetUpProcess(argc, argv);
   if (arguments.empty()) bronta::ShowUsage();
   // Later arguments are ignored, and there are no options: "-h" is a file.
-  const bronta::ErrorCode code = bronta::ConvertWavToWss(arguments.front());
-  if (code == bronta::errNone) bronta::EndConverted();
-  bronta::ReportError(code);
+  const auto outcome = bronta::ConvertWavToWss(arguments.front());
+  if (const auto* kept = std::get_if<platform::Kept>(&outcome)) bronta::EndConverted(*kept);
+  bronta::ReportError(std::get<bronta::ErrorCode>(outcome));
 }

@@ -6,11 +6,8 @@ namespace bronta {
 
 namespace {
 
-// The message line of an error code; nullptr for errNone.
 const char* MessageFor(ErrorCode code) {
   switch (code) {
-    case errNone:
-      return nullptr;
     case errOpenInput:
       return "Error while opening input file.";
     case errCreateOutput:
@@ -21,8 +18,9 @@ const char* MessageFor(ErrorCode code) {
       return "Error while writing output file.";
     case errBadWav:
       return "Bad WAV format.";
+    default:
+      return nullptr;
   }
-  return nullptr;  // not an ErrorCode at all
 }
 
 }  // namespace
@@ -32,7 +30,7 @@ void ReportError(ErrorCode code) {
   platform::EndProcess(static_cast<int>(code));
 }
 
-void EndConverted() {
+void EndConverted(platform::Kept) {
   platform::EndProcess(0);
 }
 

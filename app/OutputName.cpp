@@ -14,6 +14,12 @@ bool IsTrailByte(const std::string& name, std::size_t i, const platform::LeadByt
   return run % 2 == 1;
 }
 
+// On Linux too "\" and ":" end the search, as on Windows, though there they
+// are bytes of a file's name.
+bool EndsExtensionSearch(unsigned char c) {
+  return c == '.' || c == '\\' || c == ':' || platform::IsFolderSeparator(c);
+}
+
 }  // namespace
 
 OutputName MakeOutputName(const std::string& inputName, const platform::LeadByteSet& leadBytes) {
@@ -24,7 +30,7 @@ OutputName MakeOutputName(const std::string& inputName, const platform::LeadByte
   bool searching = true;
   for (std::size_t i = inputName.size(); i > 0; --i) {
     const auto c = static_cast<unsigned char>(inputName[i - 1]);
-    if (!platform::EndsExtensionSearch(c)) continue;
+    if (!EndsExtensionSearch(c)) continue;
     if (IsTrailByte(inputName, i - 1, leadBytes)) continue;  // its lead byte is no delimiter
     if (searching && c == '.') stemLength = i - 1;
     searching = false;
@@ -33,8 +39,18 @@ OutputName MakeOutputName(const std::string& inputName, const platform::LeadByte
       break;
     }
   }
-  return OutputName{inputName.substr(0, folderLength), inputName.substr(folderLength),
-                    inputName.substr(folderLength, stemLength - folderLength) + ".wss"};
+  OutputName name{inputName.substr(0, folderLength), inputName.substr(folderLength),
+                  inputName.substr(folderLength, stemLength - folderLength) + ".wss"};
+  name.differInCaseAlone = name.inputFile != name.outputFile &&
+                           AsciiUpperCase(name.inputFile) == AsciiUpperCase(name.outputFile);
+  return name;
+}
+
+std::string AsciiUpperCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
 }
 
 }  // namespace bronta

@@ -43,8 +43,9 @@ bool IdIs(const std::uint8_t* id, const char* text) {
 }
 
 // The head as a stream of bytes read through one buffer: taking a chunk's
-// head, or skipping a body that lies in the buffer already, costs no call of
-// the source, so a head of many small chunks costs a read per few kilobytes.
+// head, or skipping a body that lies in the buffer already, reads nothing
+// from the source, so a head of many small chunks costs a read per few
+// kilobytes.
 // A skip past the buffer costs one seek, and only a file that long has room
 // for it: the calls grow with the file's size, never with what its sizes
 // claim.
@@ -145,8 +146,8 @@ ErrorCode ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavForma
 
 // The head of the "data" chunk has been taken: the samples start at
 // `dataStart`, and as many of those it announces as are really there count.
-ErrorCode FinishAtSamples(HeadSource& source, std::uint64_t dataStart, const ChunkHeader& data,
-                          WavHead& head) {
+ErrorCode MeasureSamples(HeadSource& source, std::uint64_t dataStart, const ChunkHeader& data,
+                         WavHead& head) {
   const std::int64_t size = source.Size();
   if (size < 0) return errReadInput;
   const std::uint64_t there = static_cast<std::uint64_t>(size) > dataStart
@@ -180,7 +181,7 @@ ErrorCode ReadWavHead(HeadSource& source, WavHead& head) {
     } else if (IdIs(chunk.id, "data")) {
       if (!haveFormat) return errBadWav;
       head.sampleRate = format.sampleRate;
-      return FinishAtSamples(source, reader.Offset(), chunk, head);
+      return MeasureSamples(source, reader.Offset(), chunk, head);
     } else {
       reader.Skip(chunk.PaddedSize());
     }

@@ -36,7 +36,7 @@ struct WavHead {
 // Walks the chunks from the start of `source` to the head of the first "data"
 // chunk after the first "fmt " chunk, skipping every other chunk. The head
 // is read through one buffer of a few kilobytes, so that many small chunks
-// cost few reads; where `source` is left is of no use. Returns errNone,
+// cost few reads; the source's position afterwards is unspecified. Returns errNone,
 // errBadWav (not a RIFF/WAVE file, the chunks end early or out of order, or
 // not 16-bit mono PCM) or errReadInput (a read failed).
 ErrorCode ReadWavHead(HeadSource& source, WavHead& head);

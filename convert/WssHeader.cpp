@@ -1,6 +1,6 @@
 #include "convert/WssHeader.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "convert/ByteOrder.h"
 
@@ -9,7 +9,7 @@ namespace bronta {
 WssHeader BuildWssHeader(std::uint32_t sampleRate, std::uint64_t dataSize) {
   WssHeader header{};  // bytes 4 to 7 stay 0
   std::uint8_t* p = header.data();
-  std::memcpy(p, "WSS0", 4);
+  std::copy_n("WSS0", 4, p);
   PutLe16(p + 8, 1);
   PutLe16(p + 10, 1);
   PutLe32(p + 12, sampleRate);

@@ -15,7 +15,7 @@ inline constexpr std::size_t kMaxArgumentBytes = 4096;
 // own name first. Spaces and control bytes separate words; a double quote
 // opens a section, ended by the next double quote, in which they do not; the
 // quotes themselves are dropped. A word left empty (a pair of quotes, or a
-// quote that opens at the very end) is no word.
+// quote that opens at the very end) is dropped.
 std::vector<std::string> SplitCommandLine(std::string_view line);
 
 }  // namespace platform

@@ -11,23 +11,11 @@ std::string TempName(const std::string& finalName, std::uint64_t random, bool sh
   for (int i = 0; i < 12; ++i, random /= 36)
     digits += "0123456789abcdefghijklmnopqrstuvwxyz"[random % 36];
   if (!shortName) return finalName + ".tmp-" + digits;
-  const std::size_t keep = finalName.size() > 1 ? finalName.size() - 1 : 1;
-  digits.resize(keep < 8 ? keep : 8);
+  digits.resize(finalName.size() - 1 < 8 ? finalName.size() - 1 : 8);
   return "~" + digits;
 }
 
-// RemoveOnInterrupt, with signals blocked around it.
-void RemoveOnInterruptHeld(const Folder& folder, const std::string& name) {
-  HoldInterrupts();
-  RemoveOnInterrupt(folder, name, kInvalidHandle);
-  ReleaseInterrupts();
-}
-
 }  // namespace
-
-bool EndsExtensionSearch(unsigned char c) {
-  return c == '.' || c == '\\' || c == ':' || IsFolderSeparator(c);
-}
 
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count) {
   auto* bytes = static_cast<char*>(buffer);
@@ -54,30 +42,30 @@ std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count
 bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHandle input) {
   folder_ = &folder;
   finalName_ = finalName;
-  if (!MayReplace(folder, finalName, input)) return false;
+  EarlierFile earlier;
+  if (!MayReplace(folder, finalName, input, earlier)) return false;
   bool shortName = false;
   for (int taken = 0; taken < 100;) {
     std::uint64_t random;
     if (!RandomNumber(random)) return false;
     const std::string name = TempName(finalName, random, shortName);
-    // The file is created and named for removal with signals blocked, so an
-    // interrupt finds both or neither; a name too long to be kept is not
-    // made at all.
-    HoldInterrupts();
+    // Created and named for removal with signals blocked, so that a signal
+    // finds both or neither; a name too long to be kept is not made at all.
+    BlockSignals();
     CreateFailure why = CreateFailure::kOther;
     FileHandle file = kInvalidHandle;
-    if (RemoveOnInterrupt(folder, name, kInvalidHandle)) {
-      file = CreateNewFile(folder, name, finalName, why);
+    if (SetFileRemovedOnSignal(folder, name, kInvalidHandle)) {
+      file = CreateNewFile(folder, name, earlier, why);
     }
-    RemoveOnInterrupt(folder, file == kInvalidHandle ? "" : name, file);
-    ReleaseInterrupts();
+    SetFileRemovedOnSignal(folder, file == kInvalidHandle ? "" : name, file);
+    UnblockSignals();
     if (file != kInvalidHandle) {
       handle_ = file;
       name_ = name;
-      return TakeProtection(folder, finalName, file);
+      return CopyPermissions(folder, finalName, earlier, file);
     }
-    // Any failure but EEXIST may be the name's length, which systems report
-    // in many ways: the short name is tried once.
+    // Any failure but a taken name may be the name's length, which systems
+    // report in many ways: the short name is tried once.
     if (why == CreateFailure::kNameTaken) {
       ++taken;
     } else if (!shortName) {
@@ -90,26 +78,34 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
 }
 
 bool TempFile::Close() {
-  RemoveOnInterruptHeld(*folder_, name_);  // by its name alone from here
+  BlockSignals();
+  SetFileRemovedOnSignal(*folder_, name_, kInvalidHandle);  // by its name alone once closed
+  UnblockSignals();
   const bool closed = CloseFileHandle(handle_);
   handle_ = kInvalidHandle;
   return closed;
 }
 
-bool TempFile::Keep() {
-  HoldInterrupts();
+std::optional<Kept> TempFile::Keep() {
+  BlockSignals();
   if (!MoveReplacing(*folder_, name_, finalName_)) {
-    ReleaseInterrupts();
-    return false;
+    UnblockSignals();
+    return std::nullopt;
   }
   name_.clear();
-  return true;
+  return Kept{};
 }
 
 void TempFile::Discard() {
   if (!name_.empty()) {
-    if (!RemoveFile(*folder_, name_)) EmptyFile(*folder_, name_, handle_);
-    RemoveOnInterruptHeld(*folder_, "");
+    // A signal finds the file named until it is removed, and never a name
+    // that another file may have taken since. The truncation waits outside:
+    // by name, its open could wait, and only SIGKILL would end it there.
+    BlockSignals();
+    const bool removed = RemoveFile(*folder_, name_);
+    if (removed) SetFileRemovedOnSignal(*folder_, "", kInvalidHandle);
+    UnblockSignals();
+    if (!removed) TruncateFile(*folder_, name_, handle_);
   }
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;

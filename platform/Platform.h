@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ struct Folder {
 // (which may be the name's length).
 enum class CreateFailure { kNone, kNameTaken, kOther };
 
+// What MayReplace found under the output's name: whether it is a regular
+// file (a symbolic link is replaced by rename, not followed) and, where the
+// system keeps them for each file, its permission bits, owner and group.
+struct EarlierFile {
+  bool regular = false;
+  unsigned mode = 0, owner = 0, group = 0;
+};
+
 // Which bytes start a double-byte character in the ANSI code page; the
 // output name rule must not take the second byte of one for a delimiter.
 struct LeadByteSet {
@@ -37,11 +46,6 @@ struct LeadByteSet {
 #define SYSTEM_CALL(result, name, parameters, arguments) result name parameters;
 #include "platform/SystemCalls.inc"
 
-// Whether `c` ends the search for a name's extension: ".", "\" and ":" on
-// every system (on Linux "\" and ":" are bytes of a file's name, and still
-// end it, as on Windows), and every folder separator.
-bool EndsExtensionSearch(unsigned char c);
-
 // Not a RIFF chunk: a plain transfer at the current position. ReadChunk
 // reads until `count` bytes are in or the file ends, and returns the bytes
 // read (0 at the end) or -1; bytes of `buffer` past those are not touched.
@@ -49,10 +53,19 @@ bool EndsExtensionSearch(unsigned char c);
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count);
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count);
 
+// Proof that an output is in place (TempFile::Keep). Every signal is then
+// still blocked, so that none can report the success as an interrupted
+// run: the process must end at once, as a success, which only
+// bronta::EndConverted does, and only with this.
+class Kept {
+  friend class TempFile;
+  Kept() = default;
+};
+
 // An output written under a temporary name beside its final name and moved
 // there (rename) only when complete, so that nobody sees half a file under
 // the final name and an earlier file of that name stays as it was until
-// then. While the temporary file exists, an interrupt removes it.
+// then. While the temporary file exists, a signal removes it.
 class TempFile {
  public:
   TempFile() = default;
@@ -62,27 +75,27 @@ class TempFile {
 
   // Creates the temporary file NAME.tmp-R beside `finalName` in `folder`
   // (which must stay open while this object lives), R twelve base-36 digits
-  // of a RandomNumber, a new one for each name taken (EEXIST); where the
-  // system refuses that name, "~" and eight of the digits, no longer than
-  // `finalName`. With CreateNewFile and TakeProtection, before any sample
-  // is written. False when MayReplace refuses, there is no random number,
-  // or nothing can be created or protected there.
+  // of a RandomNumber, a new one for each name taken; where the system
+  // refuses that name, "~" and eight of the digits, no longer than
+  // `finalName`. It has the earlier file's permissions (CopyPermissions)
+  // before any sample is written. False when MayReplace refuses, there is no
+  // random number, or nothing can be created or given its permissions.
   bool Create(const Folder& folder, const std::string& finalName, FileHandle input);
 
   FileHandle handle() const { return handle_; }
+  const std::string& name() const { return name_; }
 
   // Closes the file. False when the close reports lost data.
   bool Close();
 
   // Moves the closed file over the final name (MoveReplacing), with signals
-  // blocked from just before. False when rename fails; the signals are
-  // then unblocked, and the file goes with Discard. After a rename they stay
-  // blocked: the output is in place, and the caller must end the process as
-  // a success (bronta::EndConverted), and do nothing else.
-  bool Keep();
+  // blocked from just before, and keeps them blocked once it is there.
+  // Nothing when rename fails: the signals are then unblocked, and the file
+  // goes with Discard.
+  [[nodiscard]] std::optional<Kept> Keep();
 
-  // Closes and removes the file, or empties it (EmptyFile) where it cannot
-  // be removed; nothing when there is none or it was kept.
+  // Removes the file, or truncates it where it cannot be removed; nothing
+  // when there is none or it was kept.
   void Discard();
 
  private:
@@ -101,9 +114,9 @@ class TempFile {
 namespace platform::os {
 #define SYSTEM_CALL(result, name, parameters, arguments) result name parameters;
 #include "platform/SystemCalls.inc"
-// Interrupts the process with `signalNumber` (Linux) or Ctrl+C (Windows).
-// Returns when the interrupt waits or is ignored; false when the system
-// could not deliver it.
+// Sends the process `signalNumber` (Linux) or Ctrl+C (Windows). Returns
+// when the signal waits or is ignored; false when the system could not
+// deliver it.
 bool RaiseInterrupt(int signalNumber);
 }  // namespace platform::os
 #else

@@ -2,7 +2,8 @@
 # Installs from Debian's packages whatever this machine lacks for one job:
 #   build  the compiler, CMake and Ninja: enough to build bronta
 #   test   all that the tests need besides: GoogleTest, clang's sanitizer
-#          and fuzzer runtimes, gcovr, strace, groff, git, python3, Xvfb, the
+#          and fuzzer runtimes, clang-format and clang-tidy, gcovr, strace,
+#          groff, git, python3, Xvfb, the
 #          mingw-w64 cross compilers (win32 thread model), Wine (32- and
 #          64-bit), and the locales the tests name (Western and Japanese UTF-8, Shift_JIS, GB18030);
 #          where the kernel runs no 32-bit programs, qemu-user from the
@@ -17,7 +18,8 @@ packages=(cmake ninja-build g++)
 case $scope in
   build) ;;
   test)
-    packages+=(clang libclang-rt-14-dev libgtest-dev locales gcovr strace groff-base git python3 xvfb xauth
+    packages+=(clang libclang-rt-14-dev clang-format clang-tidy libgtest-dev locales gcovr strace
+               groff-base git python3 xvfb xauth
                g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386) ;;
   bench) packages+=(hyperfine time sox python3) ;;
   *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -29,17 +28,18 @@ const char* InFolder(const std::string& name) {
   return name.empty() ? "." : name.c_str();
 }
 
-sigset_t g_maskBeforeHold;
+sigset_t g_maskBeforeBlock;
 
-// The file that an interrupt removes, set only with signals blocked, so
+// The file that a signal removes, set only with signals blocked, so that
 // the handler finds it whole.
 int g_removeFolder = AT_FDCWD;
 char g_removeName[4096];
 int g_removeFile = -1;
 volatile sig_atomic_t g_removeSet = 0;
 
-// EmptyFile, safe in a signal handler.
-void Empty(int folder, const char* name, int file) {
+// TruncateFile, async-signal-safe. Through the open file where there is
+// one: its mode may let nobody open it again.
+void Truncate(int folder, const char* name, int file) {
   if (file >= 0) {
     ftruncate(file, 0);
     return;
@@ -48,22 +48,23 @@ void Empty(int folder, const char* name, int file) {
   if (fd >= 0) close(fd);
 }
 
-// The handler, run with every signal blocked (sa_mask): then the process
-// ends as the signal would have.
+// The handler, run with every signal blocked (sa_mask) and the signal's
+// action reset to SIG_DFL (SA_RESETHAND): the signal raised again ends the
+// process as it would have, once the handler returns.
 void RemoveAndDie(int signalNumber) {
   if (g_removeSet && unlinkat(g_removeFolder, g_removeName, 0) != 0) {
-    Empty(g_removeFolder, g_removeName, g_removeFile);
+    Truncate(g_removeFolder, g_removeName, g_removeFile);
   }
-  signal(signalNumber, SIG_DFL);
-  kill(getpid(), signalNumber);  // delivered as the handler returns
+  kill(getpid(), signalNumber);
 }
 
-// The signals whose default is to be ignored, continue or stop the process.
-bool Harmless(int sig) {
-  for (const int harmless : {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU}) {
-    if (sig == harmless) return true;
+// Whether the default action of `sig` ends the process: not for CHLD,
+// CONT, URG and WINCH (ignored), nor TSTP, TTIN and TTOU (stopped).
+bool EndsProcessByDefault(int sig) {
+  for (const int other : {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU}) {
+    if (sig == other) return false;
   }
-  return false;
+  return true;
 }
 
 // The start of a small file in /proc, "" when it cannot be read.
@@ -78,30 +79,54 @@ std::string ProcFile(const std::string& path) {
 }
 
 // Whether `id` (kind "uid" or "gid"), as this process sees an owner or
-// group, names one. The initial user namespace maps every id; in another,
-// one that is not mapped reads as the overflow id.
-bool Nameable(unsigned id, const std::string& kind) {
-  unsigned inside = 1, outside = 1, count = 0, overflow = 65534;
-  std::sscanf(ProcFile("/proc/self/" + kind + "_map").c_str(), "%u %u %u", &inside, &outside,
-              &count);
-  if (inside == 0 && outside == 0 && count == 4294967295u) return true;
-  std::sscanf(ProcFile("/proc/sys/kernel/overflow" + kind).c_str(), "%u", &overflow);
-  return id != overflow;
+// group, is mapped in its user namespace. The initial namespace maps every
+// id ("0 0 4294967295"); in another, one that is not mapped reads as the
+// overflow id (65534 where /proc is missing).
+bool IsMappedId(unsigned id, const std::string& kind) {
+  const std::string map = ProcFile("/proc/self/" + kind + "_map");
+  char* end = nullptr;
+  const unsigned long inside = std::strtoul(map.c_str(), &end, 10);
+  const unsigned long outside = std::strtoul(end, &end, 10);
+  if (inside == 0 && outside == 0 && std::strtoul(end, &end, 10) == 4294967295ul) return true;
+  const std::string overflow = ProcFile("/proc/sys/kernel/overflow" + kind);
+  const unsigned long overflowId = std::strtoul(overflow.c_str(), &end, 10);
+  return id != (end == overflow.c_str() ? 65534ul : overflowId);
+}
+
+// Opens `name` in `dir` for reading, as cat does. The first open has
+// O_NONBLOCK, so that a FIFO is never waited on. Where it meets a lease (a
+// Samba oplock) it starts the lease break and fails with EWOULDBLOCK; a
+// blocking open then waits until the lease is released or broken, within
+// /proc/sys/fs/lease-break-time, and the kernel grants no new lease
+// meanwhile. That open reopens an O_PATH open through /proc/self/fd, and
+// only where it is a regular file, so that a FIFO swapped in meanwhile is
+// not waited on either; without /proc, by name.
+int OpenForReading(int dir, const char* name, int flags) {
+  int fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+  if (fd >= 0 || errno != EWOULDBLOCK) return fd;
+  const int path = openat(dir, name, O_PATH | O_CLOEXEC | flags);
+  struct stat st;
+  if (path >= 0 && fstat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+    fd = open(("/proc/self/fd/" + std::to_string(path)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) fd = openat(dir, name, O_RDONLY | O_CLOEXEC | flags);
+  }
+  if (path >= 0) close(path);
+  return fd;
 }
 
 // Copies the access ACL of the earlier file `like` to `fd`, its owner,
 // group-class and other entries narrowed to `mode`, or removes one that
 // `fd` took from its folder's default ACL where `like` has none. There is
 // no getxattr relative to a folder: the name goes through /proc/self/fd,
-// or, where that is missing, the earlier file is opened.
+// or, where that is missing, the earlier file is opened. A file system
+// without ACLs (ENOTSUP: FUSE, FAT) has nothing to copy.
 bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
   static char acl[65536];  // the largest value an extended attribute may have
   const char* const kName = "system.posix_acl_access";
   const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + like;
   ssize_t size = lgetxattr(path.c_str(), kName, acl, sizeof acl);
   if (size < 0 && errno != ENODATA && errno != ENOTSUP) {
-    const int earlier =
-        openat(folder, like.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int earlier = OpenForReading(folder, like.c_str(), O_NOFOLLOW);
     if (earlier < 0) return false;
     size = fgetxattr(earlier, kName, acl, sizeof acl);
     const int why = errno;
@@ -109,8 +134,8 @@ bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
     errno = why;
   }
   if (size < 0) {
-    if (errno == ENOTSUP) return true;  // no ACLs here: the mode is all
-    return errno == ENODATA && (fremovexattr(fd, kName) == 0 || errno == ENODATA);
+    if (errno != ENODATA && errno != ENOTSUP) return false;
+    return fremovexattr(fd, kName) == 0 || errno == ENODATA || errno == ENOTSUP;
   }
   // After a 4-byte version, entries of 8 bytes: a 2-byte tag, 2-byte
   // permissions and a 4-byte id, little-endian. The group class is the mask
@@ -133,22 +158,26 @@ bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
 
 }  // namespace
 
-std::vector<std::string> StartProcess(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-  // Every signal is blocked while the handlers are set, and one found not
-  // SIG_DFL is put back before any can be delivered: a signal that came
-  // meanwhile for one put back to SIG_IGN is discarded.
-  struct sigaction action = {}, old;
-  action.sa_handler = RemoveAndDie;
-  sigfillset(&action.sa_mask);
-  HoldInterrupts();
+std::vector<std::string> SetUpProcess(int argc, char** argv) {
+  // Every signal is blocked while the actions are set, and one found not
+  // SIG_DFL (ignored by nohup or a script's `trap '' TERM`, or a
+  // sanitizer's handler) is put back before any can be delivered: a signal
+  // that came meanwhile for one put back to SIG_IGN is discarded.
+  struct sigaction handle = {}, ignore = {}, old;
+  handle.sa_handler = RemoveAndDie;
+  handle.sa_flags = SA_RESETHAND;
+  sigfillset(&handle.sa_mask);
+  ignore.sa_handler = SIG_IGN;
+  BlockSignals();
   for (int sig = 1; sig < NSIG; ++sig) {
-    if (!Harmless(sig) && sigaction(sig, &action, &old) == 0 && old.sa_handler != SIG_DFL) {
+    const struct sigaction& action = sig == SIGPIPE || sig == SIGXFSZ ? ignore : handle;
+    // KILL, STOP and glibc's own 32 and 33 refuse any action.
+    if (EndsProcessByDefault(sig) && sigaction(sig, &action, &old) == 0 &&
+        old.sa_handler != SIG_DFL) {
       sigaction(sig, &old, nullptr);
     }
   }
-  ReleaseInterrupts();
+  UnblockSignals();
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) break;
   }
@@ -156,10 +185,11 @@ std::vector<std::string> StartProcess(int argc, char** argv) {
 }
 
 LeadByteSet LeadByteRanges() {
-  // A lead byte is one that mbrtowc takes as the start of an unfinished
-  // character. UTF-8 never hides an ASCII byte in a character; in GB18030
-  // the second and fourth bytes of a four-byte character are digits, so a
-  // delimiter is never the trail of a run of lead bytes there.
+  // The locale's multi-byte character set other than UTF-8: a lead byte is
+  // one that mbrtowc takes as the start of an unfinished character. UTF-8
+  // never hides an ASCII byte in a character; in GB18030 the second and
+  // fourth bytes of a four-byte character are digits, so a delimiter is
+  // never the trail of a run of lead bytes there.
   LeadByteSet result;
   if (std::setlocale(LC_CTYPE, "") == nullptr || MB_CUR_MAX == 1 ||
       std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
@@ -179,6 +209,7 @@ bool IsFolderSeparator(unsigned char c) {
 }
 
 bool RandomNumber(std::uint64_t& number) {
+  // /dev/urandom where a sandbox or an old kernel refuses getrandom.
   if (getentropy(&number, sizeof number) == 0) return true;
   const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   const bool read8 = fd >= 0 && read(fd, &number, sizeof number) == sizeof number;
@@ -197,7 +228,7 @@ void EndProcess(int status) {
 
 bool OpenFolder(const std::string& path, Folder& folder) {
   // O_PATH: a folder that this user may write and enter but not list is a
-  // folder like any other.
+  // folder like any other. The *at calls find the names in it.
   const int fd = open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   folder.handle = fd;
@@ -206,11 +237,7 @@ bool OpenFolder(const std::string& path, Folder& folder) {
 }
 
 FileHandle OpenInputFile(const Folder& folder, const std::string& name) {
-  int fd;
-  while ((fd = openat(Fd(folder.handle), InFolder(name), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
-         errno == EWOULDBLOCK) {
-    usleep(50000);  // the open has broken the lease; its holder lets go
-  }
+  const int fd = OpenForReading(Fd(folder.handle), InFolder(name), 0);
   struct stat st;
   if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     close(fd);
@@ -240,46 +267,59 @@ bool CloseFileHandle(FileHandle file) {
   return close(Fd(file)) == 0;
 }
 
-bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {
+bool MayReplace(const Folder& folder, const std::string& name, FileHandle input,
+                EarlierFile& earlier) {
+  // One fstatat, not following a link: rename replaces the link itself. A
+  // link is followed only to see whether it leads to the input. Refused
+  // here: a directory, what faccessat says this user may not write (root
+  // may), the input; whatever else may not be replaced (a sticky folder,
+  // append-only), rename refuses.
   const int dir = Fd(folder.handle);
   struct stat out, in;
-  if (fstatat(dir, InFolder(name), &out, 0) != 0) return errno == ENOENT;
+  if (fstatat(dir, InFolder(name), &out, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  earlier = {S_ISREG(out.st_mode), out.st_mode & 0777u, out.st_uid, out.st_gid};
+  if (S_ISLNK(out.st_mode) && fstatat(dir, InFolder(name), &out, 0) != 0) return errno == ENOENT;
   return fstat(Fd(input), &in) == 0 && !S_ISDIR(out.st_mode) &&
          !(out.st_dev == in.st_dev && out.st_ino == in.st_ino) &&
          faccessat(dir, InFolder(name), W_OK, AT_EACCESS) == 0;
 }
 
-FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile& earlier,
                          CreateFailure& why) {
-  struct stat earlier;
-  const bool none = fstatat(Fd(folder.handle), InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) != 0
-                        ? errno == ENOENT
-                        : !S_ISREG(earlier.st_mode);
-  const int fd = openat(Fd(folder.handle), InFolder(name),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, none ? 0666 : 0600);
+  // O_EXCL: never a file or link already there. Mode 0600 until
+  // CopyPermissions where there is an earlier file, else that of any new file.
+  const int fd = openat(Fd(folder.handle), InFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        earlier.regular ? 0600 : 0666);
   why = fd >= 0           ? CreateFailure::kNone
         : errno == EEXIST ? CreateFailure::kNameTaken
                           : CreateFailure::kOther;
   return fd < 0 ? kInvalidHandle : fd;
 }
 
-bool TakeProtection(const Folder& folder, const std::string& like, FileHandle file) {
-  const int dir = Fd(folder.handle);
+bool CopyPermissions(const Folder& folder, const std::string& like, const EarlierFile& earlier,
+                     FileHandle file) {
+  if (!earlier.regular) return true;
+  // The owner can be given only by root, the group by a member of it
+  // (fchown), and an id that the user namespace does not map would name
+  // someone else; a group not kept gets no more than others. The ACL is
+  // copied narrowed to the mode, and the mode set last, as fchown may clear
+  // some of its bits. A file system without modes (FAT: ENOSYS) keeps the
+  // file as it was made, never more open than the earlier one there.
   const int fd = Fd(file);
-  struct stat earlier;
-  if (fstatat(dir, InFolder(like), &earlier, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
-  if (!S_ISREG(earlier.st_mode)) return true;
-  // The owner can be given only by root, the group by a member of it; the
-  // ACL comes narrowed to the mode, and the mode last, as fchown may clear
-  // some of its bits.
-  const uid_t uid = Nameable(earlier.st_uid, "uid") ? earlier.st_uid : static_cast<uid_t>(-1);
-  const gid_t gid = Nameable(earlier.st_gid, "gid") ? earlier.st_gid : static_cast<gid_t>(-1);
+  const uid_t uid = IsMappedId(earlier.owner, "uid") ? earlier.owner : static_cast<uid_t>(-1);
+  const gid_t gid = IsMappedId(earlier.group, "gid") ? earlier.group : static_cast<gid_t>(-1);
   const bool groupKept =
       (fchown(fd, uid, gid) == 0 || fchown(fd, static_cast<uid_t>(-1), gid) == 0) &&
       gid != static_cast<gid_t>(-1);
-  mode_t mode = earlier.st_mode & 0777;
+  mode_t mode = earlier.mode;
   if (!groupKept) mode &= ~(070 & ~((mode & 07) << 3));
-  return CopyAccessAcl(dir, like, fd, mode) && fchmod(fd, mode) == 0;
+  return CopyAccessAcl(Fd(folder.handle), like, fd, mode) &&
+         (fchmod(fd, mode) == 0 || errno == ENOSYS || errno == ENOTSUP);
+}
+
+bool FileExists(const Folder& folder, const std::string& name) {
+  struct stat st;
+  return fstatat(Fd(folder.handle), InFolder(name), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
@@ -291,21 +331,21 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return unlinkat(Fd(folder.handle), InFolder(name), 0) == 0;
 }
 
-void EmptyFile(const Folder& folder, const std::string& name, FileHandle file) {
-  Empty(Fd(folder.handle), InFolder(name), Fd(file));
+void TruncateFile(const Folder& folder, const std::string& name, FileHandle file) {
+  Truncate(Fd(folder.handle), InFolder(name), Fd(file));
 }
 
-void HoldInterrupts() {
+void BlockSignals() {
   sigset_t all;
   sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &g_maskBeforeHold);
+  sigprocmask(SIG_BLOCK, &all, &g_maskBeforeBlock);
 }
 
-void ReleaseInterrupts() {
-  sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
+void UnblockSignals() {
+  sigprocmask(SIG_SETMASK, &g_maskBeforeBlock, nullptr);
 }
 
-bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle file) {
+bool SetFileRemovedOnSignal(const Folder& folder, const std::string& name, FileHandle file) {
   g_removeSet = 0;
   if (name.size() >= sizeof g_removeName) return false;
   std::memcpy(g_removeName, name.c_str(), name.size() + 1);

@@ -54,13 +54,12 @@ bool SameFile(const std::string& name, HANDLE file) {
 }
 
 // The console handler runs on a thread of its own, at any moment. It and
-// the main thread agree through one lock: the main thread holds it while it
-// creates the temporary file and names it here, and from just before the
-// final move to the end (HoldInterrupts), so the handler never misses a file
-// that exists and never reports an interrupted run for an output already in
-// place.
+// the main thread agree through one lock, which BlockSignals takes: the
+// main thread holds it while it creates the temporary file and names it
+// here, and from just before the final move to the end, so the handler
+// never misses a file that exists and never reports an interrupted run for
+// an output already in place.
 CRITICAL_SECTION g_guard;
-bool g_held = false;              // the main thread holds it
 volatile LONG g_interrupted = 0;  // the handler has begun
 // An ANSI call takes a name of fewer than MAX_PATH UTF-16 units, and each
 // unit takes at most 3 bytes in the ANSI code page (UTF-8; 2 in the
@@ -68,7 +67,7 @@ volatile LONG g_interrupted = 0;  // the handler has begun
 char g_removeName[3 * MAX_PATH];
 bool g_removeSet = false;
 
-HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder holds
+HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder opened
 bool g_printed = false;                      // WriteConsoleLine wrote a line
 
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
@@ -142,7 +141,7 @@ std::string InFolder(const Folder& folder, const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> StartProcess(int, char**) {
+std::vector<std::string> SetUpProcess(int, char**) {
   // A missing floppy or CD must fail the open, not stop the run with a dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   InitializeCriticalSection(&g_guard);
@@ -201,7 +200,9 @@ void WriteConsoleLine(const std::string& text) {
 }
 
 void EndProcess(int status) {
-  // As cmd's "pause" does.
+  // A line in a console window of the process's own would close with it:
+  // the window waits for a key first, as cmd's "pause" does, with the
+  // folder closed meanwhile, so that it can be renamed or removed.
   if (g_printed && ShowsOwnConsole()) {
     if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
     static const char kPrompt[] = "Press any key to continue . . . ";
@@ -275,7 +276,7 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool MayReplace(const Folder& folder, const std::string& name, FileHandle input) {
+bool MayReplace(const Folder& folder, const std::string& name, FileHandle input, EarlierFile&) {
   const std::string path = InFolder(folder, name);
   if (SameFile(path, ToHandle(input))) return false;
   // An exclusive open of an existing output fails when it is a directory, a
@@ -293,7 +294,7 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input)
   return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
 }
 
-FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string&,
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile&,
                          CreateFailure& why) {
   // Shared for deletion only, so that an interrupt can remove the file while
   // it is still open; CREATE_NEW never opens what is already there, a link
@@ -308,8 +309,12 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const st
   return kInvalidHandle;
 }
 
-bool TakeProtection(const Folder&, const std::string&, FileHandle) {
+bool CopyPermissions(const Folder&, const std::string&, const EarlierFile&, FileHandle) {
   return true;  // the new file has the security of any new file in its folder
+}
+
+bool FileExists(const Folder& folder, const std::string& name) {
+  return GetFileAttributesA(InFolder(folder, name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
@@ -337,7 +342,7 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return DeleteFileA(InFolder(folder, name).c_str()) != 0;
 }
 
-void EmptyFile(const Folder& folder, const std::string& name, FileHandle open) {
+void TruncateFile(const Folder& folder, const std::string& name, FileHandle open) {
   if (open != kInvalidHandle) {
     LARGE_INTEGER start{};
     if (SetFilePointerEx(ToHandle(open), start, nullptr, FILE_BEGIN)) SetEndOfFile(ToHandle(open));
@@ -348,20 +353,18 @@ void EmptyFile(const Folder& folder, const std::string& name, FileHandle open) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
-void HoldInterrupts() {
+void BlockSignals() {
   EnterCriticalSection(&g_guard);
-  g_held = true;
 }
 
-void ReleaseInterrupts() {
-  g_held = false;
+void UnblockSignals() {
   LeaveCriticalSection(&g_guard);
   // An interrupt that came meanwhile ends the process on the handler's
   // thread, now that it may; this thread waits for that rather than run on.
   if (g_interrupted) Sleep(INFINITE);
 }
 
-bool RemoveOnInterrupt(const Folder& folder, const std::string& name, FileHandle) {
+bool SetFileRemovedOnSignal(const Folder& folder, const std::string& name, FileHandle) {
   const std::string path = InFolder(folder, name);
   g_removeSet = false;
   if (path.size() >= sizeof g_removeName) return false;
@@ -386,10 +389,10 @@ bool RaiseInterrupt(int) {
     SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C may have been switched off
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return false;
   }
-  // As with a signal: the handler ends the process at once, unless
-  // they are held (HoldInterrupts), when it waits and this thread goes on.
+  // As with a signal: the handler ends the process at once, unless this
+  // thread holds the lock (BlockSignals), when it waits and this thread goes on.
   for (int waited = 0; !g_interrupted && waited < 10000; waited += 10) Sleep(10);
-  if (!g_held) Sleep(10000);
+  if (reinterpret_cast<DWORD_PTR>(g_guard.OwningThread) != GetCurrentThreadId()) Sleep(10000);
   return true;
 }
 #endif

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace steps {
 #define SYSTEM_CALL(result, name, parameters, arguments)
 #define SYSTEM_STEP(result, name, parameters, arguments, failure) constexpr char name[] = #name;
-#define SYSTEM_OWN_STEP(result, name, parameters, arguments) constexpr char name[] = #name;
+#define SYSTEM_CUSTOM_STEP(result, name, parameters, arguments) constexpr char name[] = #name;
 #include "platform/SystemCalls.inc"
 }  // namespace steps
 using namespace steps;
@@ -44,7 +44,7 @@ const std::map<std::string, int> kExpectedStatus = {
     {Nth(MayReplace), 2},
     {Nth(CreateNewFile), 0},
     {Nth(RandomNumber), 2},
-    {Nth(TakeProtection), 2},
+    {Nth(CopyPermissions), 2},
     {ReadOnce, 5},
     {SeekTo, 5},
     {FileSize, 5},
@@ -177,7 +177,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   const int steps = WalkEveryStep(walk, "BRONTA_FAIL_AT", "injected fault: ",
                                   [&](const RunResult& result, const std::string& step, int n) {
                                     if (step.rfind(WriteOnce, 0) == 0) lastWrite = n;
-                                    if (step == Nth(TakeProtection)) protect = n;
+                                    if (step == Nth(CopyPermissions)) protect = n;
                                     ++seen[step.substr(0, step.find(' '))];
                                     const int expected = ExpectedStatus(step);
                                     ASSERT_NE(expected, -1) << "a step without an expected outcome";

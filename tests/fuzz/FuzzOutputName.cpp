@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // and nothing in the file's name is a folder separator.
   for (std::size_t i = 0; !doubleByte && i < file.size(); ++i) {
     const auto c = static_cast<unsigned char>(file[i]);
-    if (platform::IsFolderSeparator(c) || (i > stem && platform::EndsExtensionSearch(c))) {
+    const bool delimiter = c == '.' || c == '\\' || c == ':' || platform::IsFolderSeparator(c);
+    if (platform::IsFolderSeparator(c) || (i > stem && delimiter)) {
       std::abort();
     }
   }

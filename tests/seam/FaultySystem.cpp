@@ -79,7 +79,7 @@ bool Step(const char* name) {
   result name parameters {                                        \
     return Step(#name) ? failure : os::name arguments;            \
   }
-#define SYSTEM_OWN_STEP(result, name, parameters, arguments)
+#define SYSTEM_CUSTOM_STEP(result, name, parameters, arguments)
 #define SYSTEM_END(name, parameters, arguments) \
   void name parameters {                        \
     os::name arguments;                         \
@@ -111,9 +111,9 @@ bool CloseFileHandle(FileHandle file) {
 }
 
 // As though another file had the name first.
-FileHandle CreateNewFile(const Folder& folder, const std::string& name, const std::string& like,
+FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile& earlier,
                          CreateFailure& why) {
-  if (!Step("CreateNewFile")) return os::CreateNewFile(folder, name, like, why);
+  if (!Step("CreateNewFile")) return os::CreateNewFile(folder, name, earlier, why);
   why = CreateFailure::kNameTaken;
   return kInvalidHandle;
 }
