@@ -19,11 +19,8 @@
 #include <cstring>
 #include <set>
 #include <sstream>
-#include <thread>
 
-#include "support/Files.h"
-#include "support/Messages.h"
-#include "support/Process.h"
+#include "support/Scenario.h"
 #include "support/WavBuilder.h"
 
 namespace {
@@ -41,24 +38,16 @@ Bytes ReadAt(const fs::path& path, std::uint64_t offset, std::size_t count) {
   return bytes;
 }
 
-// `path` as a Windows program under Wine names it with \\?\, which takes it
-// as it is.
-std::string Extended(const fs::path& path) {
-  std::string name = "\\\\?\\Z:" + path.string();
+// `path` as a Windows program under Wine names it.
+std::string WindowsName(const fs::path& path) {
+  std::string name = "Z:" + path.string();
   std::replace(name.begin(), name.end(), '/', '\\');
   return name;
 }
 
 class EndToEnd : public ::testing::Test {
  protected:
-  RunResult Convert(const std::vector<std::string>& args, RunOptions options = {}) {
-    std::vector<std::string> command = ProgramCommand();
-    command.insert(command.end(), args.begin(), args.end());
-    options.workingDir = dir_.path().string();
-    return RunCommand(command, options);
-  }
   void Put(const std::string& name, const Bytes& bytes) { WriteFile(dir_ / name, bytes); }
-  Bytes Get(const std::string& name) { return ReadFile(dir_ / name); }
 
   ScratchDir dir_;
 };
@@ -66,18 +55,53 @@ class EndToEnd : public ::testing::Test {
 // What each command line and input gives: the status and its message (or
 // the banner), and the output it writes beside its input, byte for byte.
 // An earlier voice.wss is replaced by a conversion and kept by a refusal;
-// every other file stays as it was, and nothing else is left behind.
+// every other file stays as it was, and nothing else is left behind. Rows
+// with a locale run natively in it; rows with a code page run under Wine in
+// that code page alone (BRONTA_CODE_PAGE), against bronta.exe, whose
+// manifest makes it UTF-8 (Windows 10 version 1903 and later), and against
+// BRONTA_PROGRAM_WITHOUT_MANIFEST, as an older Windows runs it.
 TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   const Bytes abcd = CanonicalWav(8000, "abcd");
   const Bytes samples = Pattern(2000);
   const Bytes fmt = Chunk("fmt ", PcmFormat(11025));
   const Bytes earlier = "earlier output, longer than some of the new ones will be...........";
-  fs::create_directory(dir_ / "snd.old");
-  for (const char* name : {"my voice.wav", "snd.old/voice", "-h", "same.wss", "taken.wav",
-                           "hard.wav", "soft.wav", "loop.wav"}) {
+  // Names at the system's limit, whose temporary file takes a name no
+  // longer than the output's: natively the longest name of a file (255
+  // bytes); under Wine the longest path that the ANSI calls take (MAX_PATH,
+  // 260 with the final 0), given in full, with a long name and with the
+  // shortest name in a deep folder.
+  const std::string prefix = UnderWine() ? WindowsName(dir_.path()) + "\\" : "";
+  ASSERT_LT(prefix.size() + 10, 259u) << "TMPDIR is too deep for a MAX_PATH name";
+  const std::size_t room = UnderWine() ? 259 - prefix.size() - 4 : 251;
+  const std::string longName(room, 'n');
+  const std::string deepName =
+      UnderWine() ? std::string(room - 1, 'd') + "/" : std::string(room, 'm');
+  std::string deepArgument = prefix + deepName + ".wav";
+  std::replace(deepArgument.begin(), deepArgument.end(), '/', UnderWine() ? '\\' : '/');
+  // Double-byte names: a second byte 5C is no backslash (natively in
+  // Shift_JIS and GB18030; under Wine in code page 932, which Wine takes
+  // from UTF-8 names). In code page 1252, a name that the code page lacks is
+  // refused without the manifest, and a look-alike in the code page
+  // (fullwidth letters read as ASCII ones, a fullwidth solidus as "/") is
+  // never converted in its place.
+  std::string cjk;  // 81 characters, 243 bytes in UTF-8: the temporary name takes a short one
+  for (int i = 0; i < 81; ++i) cjk += "\xE9\x9F\xB3";
+  const std::string fullwidthTest = "\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94";
+  const std::string cyrillic = "\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA";
+  fs::create_directories(dir_ / "snd.old");
+  fs::create_directories(dir_ / "sub");
+  if (UnderWine()) fs::create_directory(dir_ / deepName);
+  for (const std::string& name : std::vector<std::string>{
+           "my voice.wav", "snd.old/voice", "-h", "same.wss", "hard.wav", "soft.wav", "loop.wav",
+           "x.\x83\x5C", "a.b\x83\x5C", "x.\xE3\x82\xBD", cjk + ".wav", fullwidthTest + ".wav",
+           "sub\xEF\xBC\x8Ftest.wav", cyrillic + ".wav", longName + ".wav", deepName + ".wav"}) {
     Put(name, abcd);
   }
+  Put("test.wav", CanonicalWav(8000, "look"));  // the look-alikes
+  Put("sub/test.wav", CanonicalWav(8000, "look"));
+  Put(longName + ".wss", earlier);
   Put("bad.wav", "not a WAV file");
+  Put("taken.wav", "not a WAV file");  // refused before it is read
   fs::create_directory(dir_ / "folder.wav");
   fs::create_directory(dir_ / "taken.wss");
   fs::create_hard_link(dir_ / "hard.wav", dir_ / "hard.wss");
@@ -85,6 +109,8 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   fs::create_symlink("loop.wss", dir_ / "loop.wss");
   fs::create_symlink("/proc/self/mem", dir_ / "mem.wav");  // its first read fails
   ASSERT_EQ(mkfifo((dir_ / "fifo.wav").c_str(), 0600), 0);
+  Put("voice.wav", abcd);
+  Put("voice.wss", earlier);
   // A shell on POSIX hands an empty argument over as one; Windows drops an
   // empty pair of quotes.
   const bool dropsEmpty = UnderWine();
@@ -96,21 +122,25 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   };
   struct {
     std::vector<std::string> args;
-    int status;                    // kShowsBanner: the banner, and 0
-    const char* output = nullptr;  // the file it writes
-    Bytes input = "";              // voice.wav, when not the four samples abcd at 8000 Hz
-    Bytes converted = "";          // the output, when not those four samples
+    int status;               // kShowsBanner: the banner, and 0
+    std::string output = "";  // the file it writes
+    Bytes input = "";         // voice.wav, when not the four samples abcd at 8000 Hz
+    Bytes converted = "";     // the output, when not those four samples
     RunOptions options = {};
+    std::string where = "";  // a locale, or a code page under Wine
+    int statusWithoutManifest = 0;
   } const cases[] = {
       {{}, kShowsBanner},
       {{""}, dropsEmpty ? kShowsBanner : 1},
-      {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : nullptr},
+      {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : ""},
       {{"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
       {{"my voice.wav"}, 0, "my voice.wss"},
       // Windows: a name that takes "." literally converts like its plain form.
-      {{UnderWine() ? Extended(dir_ / "voice.wav") : "voice.wav"}, 0, "voice.wss"},
+      {{UnderWine() ? "\\\\?\\" + WindowsName(dir_ / "voice.wav") : "voice.wav"}, 0, "voice.wss"},
       {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
       {{"-h"}, 0, "-h.wss"},  // no options: a file name like any other
+      {{prefix + longName + ".wav"}, 0, longName + ".wss"},
+      {{deepArgument}, 0, deepName + ".wss"},
       {{"voice.wav"},
        0,
        "voice.wss",
@@ -138,20 +168,31 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       {{"loop.wav"}, 2},  // the output name is a symbolic link to itself
       {{UnderWine() ? "bad.wav" : "mem.wav"}, UnderWine() ? 9 : 5},
       {{"bad.wav"}, 9},
-      {{"bad.wav"}, 9, nullptr, "", "", {.standardFiles = RunOptions::kBrokenPipe}},
+      {{"bad.wav"}, 9, "", "", "", {.standardFiles = RunOptions::kBrokenPipe}},
       // Under Wine the limit would bind the Wine server, not bronta.exe.
       {{"voice.wav"},
        UnderWine() ? 0 : 6,
-       UnderWine() ? "voice.wss" : nullptr,
+       UnderWine() ? "voice.wss" : "",
        CanonicalWav(8000, Pattern(200000)),
        Wss(8000, Pattern(200000), 200000),
        With([](RunOptions& o) {
          if (!UnderWine()) o.prefix = {"prlimit", "--fsize=100000"};
        })},
-      // An input under a lease is read once its holder lets go, without /proc too.
+      // An input under a lease that its holder takes again whenever it can
+      // is read once the lease is broken, with /proc and without.
+      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
+         o.leased = UnderWine() ? "" : "voice.wav";
+       })},
       {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
          o.leased = UnderWine() ? "" : "voice.wav";
          if (geteuid() == 0) o.prefix = kWithoutProcFds;
+       })},
+      // An open that fails with EAGAIN (a FUSE file system's) fails, as cat's does.
+      {{UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "", With([](RunOptions& o) {
+         if (!UnderWine())
+           o.prefix = {"strace", "-qq",       "-o/dev/null",
+                       "-P",     "voice.wav", "-einject=openat:error=EAGAIN"};
+         o.environment = {"ASAN_OPTIONS=detect_leaks=0"};
        })},
       // SIGTERM, ignored by the caller, sent all through a start-up that
       // strace slows down: every rt_sigaction takes 10 ms.
@@ -165,42 +206,62 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
        })},
       // Started by a supervisor that left SIGTERM blocked, and one waiting.
       {{"voice.wav"}, 0, "voice.wss", "", "", {.pendingSignals = {SIGTERM}}},
+      {{"x.\x83\x5C"}, 0, "x.wss", "", "", {}, "ja_JP.SJIS"},
+      {{"a.b\x83\x5C"}, 0, "a.wss", "", "", {}, "zh_CN.GB18030"},
+      {{"x.\xE3\x82\xBD"}, 0, "x.wss", "", "", {}, "932"},
+      {{cjk + ".wav"}, 0, cjk + ".wss", "", "", {}, "1252", 1},
+      {{fullwidthTest + ".wav"}, 0, fullwidthTest + ".wss", "", "", {}, "1252", 1},
+      {{"sub\xEF\xBC\x8Ftest.wav"}, 0, "sub\xEF\xBC\x8Ftest.wss", "", "", {}, "1252", 1},
+      {{cyrillic + ".wav"}, 0, cyrillic + ".wss", "", "", {}, "1252", 1},
   };
-  Put("voice.wav", abcd);
-  Put("voice.wss", earlier);
-  const auto before = dir_.Names();
+  const Tree before = TreeOf(dir_.path());
+  const char* const codePage = std::getenv("BRONTA_CODE_PAGE");
+  std::string missing;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0].substr(0, 40));
-    const Bytes input = c.input.empty() ? abcd : c.input;
-    Put("voice.wav", input);
-    Put("voice.wss", earlier);
-    const RunResult result = Convert(c.args, c.options);
-    EXPECT_EQ(result.status, c.status == kShowsBanner ? 0 : c.status);
-    if (c.options.standardFiles == RunOptions::kCaptured) {
-      EXPECT_EQ(result.out, c.status == kShowsBanner ? Lines(kBanner) : OutputOfStatus(c.status));
+    const bool wineRow = std::isdigit(static_cast<unsigned char>(c.where[0])) != 0;
+    if (UnderWine() ? c.where != (codePage ? codePage : "") : wineRow) continue;
+    RunOptions options = c.options;
+    options.workingDir = dir_.path().string();
+    if (!c.where.empty() && !wineRow) {
+      const locale_t locale = newlocale(LC_CTYPE_MASK, c.where.c_str(), nullptr);
+      if (locale == nullptr) {
+        missing += " " + c.where;
+        continue;
+      }
+      freelocale(locale);
+      options.environment.push_back("LC_ALL=" + c.where);
     }
-    if (c.output) {
-      EXPECT_TRUE(
-          SameBytes(Get(c.output), c.converted.empty() ? Wss(8000, "abcd", 4) : c.converted));
-      if (std::string(c.output) != "voice.wss") fs::remove(dir_ / c.output);
-    } else {
-      EXPECT_EQ(Get("voice.wss"), earlier);
+    for (const bool manifest : {true, false}) {
+      if (!manifest && !wineRow) break;
+      SCOPED_TRACE((c.args.empty() ? "no argument" : c.args[0].substr(0, 40)) +
+                   (manifest ? "" : ", without the manifest"));
+      if (!manifest) options.program = std::getenv("BRONTA_PROGRAM_WITHOUT_MANIFEST");
+      const int status = manifest ? c.status : c.statusWithoutManifest;
+      Tree expected = before;
+      if (!c.input.empty()) Put("voice.wav", expected["voice.wav"] = c.input);
+      if (!c.output.empty() && status == 0) {
+        expected[c.output] = c.converted.empty() ? Wss(8000, "abcd", 4) : c.converted;
+      }
+      std::optional<std::string> printed;
+      if (status == kShowsBanner) printed = Lines(kBanner);
+      if (options.standardFiles != RunOptions::kCaptured) printed = "";
+      ExpectRun(RunProgram(c.args, options), std::max(status, 0), dir_.path(), expected, printed);
+      Restore(dir_.path(), before);
     }
-    EXPECT_TRUE(SameBytes(Get("voice.wav"), input));
-    EXPECT_EQ(dir_.Names(), before);
   }
-  EXPECT_EQ(dir_.Names("snd.old"), std::vector<std::string>{"voice"});
-  for (const char* name : {"same.wss", "hard.wav", "soft.wav", "loop.wav", "snd.old/voice"}) {
-    EXPECT_EQ(Get(name), abcd) << name;
-  }
+  if (!missing.empty())
+    GTEST_SKIP() << "locales not installed (tools/install-deps.sh test):" << missing;
 }
 
-// Who may read the output. A new output gets the permissions of any new
-// file; one that replaces an earlier output gets that file's permission bits
-// and ACL, and its owner and group where the user may give them and can
-// name them; a group that cannot be kept gets no more than everybody else.
-// No user writes where the permissions say it may not, and what rename
-// refuses is refused at the final rename.
+// Who may read the output, and on which file systems it can be written. A
+// new output gets the permissions of any new file; one that replaces an
+// earlier output gets that file's permission bits and ACL, and its owner
+// and group where the user may give them and can name them; a group that
+// cannot be kept gets no more than everybody else. No user writes where the
+// permissions say it may not, and what rename refuses is refused at the
+// final rename. A file system without ACLs, modes or owners (FUSE, FAT)
+// converts again and again, and where it folds case the input is never
+// replaced by its own output.
 TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const mode_t mask = umask(0);
   umask(mask);
@@ -230,33 +291,48 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const char* const kPid1 = "-e inject=unlinkat:error=EPERM unshare -pf";
   const char* const kPid1NoGetrandom =
       "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf";
+  // File systems through FUSE, mounted on "out" from the scratch folder;
+  // the devices they need are made where a chroot lacks them.
+  const std::string kFuse = "{ [ -e /dev/fuse ] || mknod /dev/fuse c 10 229; } && ";
+  const std::string fat =
+      kFuse + "mkfs.vfat -C fat.img 8192 >/dev/null && fusefat -o rw+ fat.img out";
+  const std::string exfat =
+      kFuse + "{ [ -e /dev/loop-control ] || mknod /dev/loop-control c 10 237; } && " +
+      "truncate -s 8M exfat.img && mkfs.exfat exfat.img >/dev/null && dev=$(losetup -f) && " +
+      "{ [ -e $dev ] || mknod $dev b 7 ${dev#/dev/loop}; } && losetup $dev exfat.img && " +
+      "mount.exfat-fuse $dev out";
+  const std::string bindfs = kFuse + "mkdir -p bound && bindfs --xattr-none bound out";
   struct {
     const char* what;
     int runAs = 0;          // 0: root; kNobody; kUsers: nobody, a member of group 100 too
     const char* caps = "";  // setpriv's, for nobody
     int folderMode = 0777;
+    const char* input = "voice.wav";
     int earlierMode = kNew;  // the earlier voice.wss, if any
     int earlierUid = kRunner, earlierGid = kRunner;
     bool link = false;  // voice.wss is the runner's symbolic link to the earlier file
     const Bytes* acl = nullptr;
-    const Bytes* folderAcl = nullptr;  // the folder's default ACL
-    bool appendOnly = false;           // the earlier file's, as chattr +a makes it
-    bool badInput = false;             // voice.wav is no WAV file
-    bool hideProc = false;             // run with kWithoutProcFds
-    bool userNamespace = false;        // as RunOptions says
-    const char* strace = nullptr;      // strace's options, and words before the program
+    const Bytes* folderAcl = nullptr;    // the folder's default ACL
+    bool appendOnly = false;             // the earlier file's, as chattr +a makes it
+    bool badInput = false;               // the input is no WAV file
+    bool hideProc = false;               // run with kWithoutProcFds
+    bool userNamespace = false;          // as RunOptions says
+    const char* strace = nullptr;        // strace's options, and words before the program
+    const std::string* mount = nullptr;  // the file system of the folder
     int status = 0;
     int mode = kNew;  // the output's afterwards; the earlier file's when refused
     int uid = kRunner, gid = kRunner;
-    bool leftover = false;  // the temporary file stays, emptied: its removal failed
+    bool leftover = false;  // the temporary file stays, truncated: its removal failed
   } const cases[] = {
       // clang-format off
       {.what = "no earlier output"},
       {.what = "earlier 0600", .earlierMode = 0600, .mode = 0600},
-      {.what = "earlier 0775", .earlierMode = 0775, .mode = 0775},
+      // On a case-sensitive file system voice.WSS and voice.wss are two files.
+      {.what = "earlier 0775, the input voice.WSS", .input = "voice.WSS", .earlierMode = 0775,
+       .mode = 0775},
       {.what = "earlier 0604 of nobody", .earlierMode = 0604, .earlierUid = kNobody,
        .earlierGid = kNobody, .mode = 0604, .uid = kNobody, .gid = kNobody},
-      // rename replaces the link; what it points to gives nothing.
+      // rename replaces the link, and what it points to gives the output nothing.
       {.what = "a link to a file 0600 of nobody", .earlierMode = 0600, .earlierUid = kNobody,
        .earlierGid = kNobody, .link = true},
       {.what = "an ACL that shuts nobody out", .earlierMode = 0644, .acl = &noneForNobody,
@@ -271,7 +347,8 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .earlierUid = 0, .earlierGid = 0, .status = 2, .mode = 0644, .uid = 0, .gid = 0},
       {.what = "nobody: a folder it may not write", .runAs = kNobody, .folderMode = 0755,
        .status = 2},
-      {.what = "nobody: a folder it may write but not list", .runAs = kNobody, .folderMode = 0333},
+      {.what = "nobody: a folder it may write but not list, the input voice.WSS",
+       .runAs = kNobody, .folderMode = 0333, .input = "voice.WSS"},
       {.what = "nobody: another's output in a sticky folder", .runAs = kNobody,
        .folderMode = 01777, .earlierMode = 0666, .earlierUid = 0, .earlierGid = 0, .status = 2,
        .mode = 0666, .uid = 0, .gid = 0},
@@ -294,14 +371,35 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .strace = "-e inject=fsetxattr:error=EINVAL", .status = 2, .mode = 0644},
       {.what = "a mode that cannot be set", .earlierMode = 0640,
        .strace = "-e inject=fchmod:error=EPERM", .status = 2, .mode = 0640},
+      // No ACLs and no modes: the new file stays as it was made.
+      {.what = "no ACLs to remove, no modes to set", .earlierMode = 0640,
+       .strace = "-e inject=fremovexattr:error=EOPNOTSUPP -e inject=fchmod:error=EOPNOTSUPP",
+       .mode = 0600},
+      {.what = "bindfs without extended attributes", .earlierMode = 0640, .mount = &bindfs,
+       .mode = 0640},
+      {.what = "FAT through FUSE", .earlierMode = 0700, .mount = &fat, .mode = 0700},
+      {.what = "FAT through FUSE, the input voice.WSS", .input = "voice.WSS", .mount = &fat,
+       .status = 2},
+      {.what = "exFAT through FUSE", .earlierMode = 0777, .mount = &exfat, .mode = 0777},
+      {.what = "exFAT through FUSE, the input voice.WSS", .input = "voice.WSS", .mount = &exfat,
+       .status = 2},
       // Owner and group 65534 are not mapped and read as the overflow id
       // 65534, which maps to 2.
-      {.what = "a user namespace: an owner and a group it cannot name", .earlierMode = 0606,
-       .earlierUid = kNobody, .earlierGid = kNobody, .userNamespace = true, .mode = 0606},
-      // Only the open file's handle can empty it: its mode 0002 shuts its owner out.
+      {.what = "a user namespace: an owner and a group it cannot name", .earlierMode = 0662,
+       .earlierUid = kNobody, .earlierGid = kNobody, .userNamespace = true, .mode = 0622},
+      // Only the open file's handle can truncate it: its mode 0002 shuts its owner out.
       {.what = "nobody: a failed write and removal", .runAs = kNobody, .earlierMode = 0002,
-       .earlierUid = 0, .earlierGid = 0, .strace = "-e inject=unlinkat:error=EPERM prlimit --fsize=27",
+       .earlierUid = 0, .earlierGid = 0, .strace = "-e inject=unlinkat:error=EPERM prlimit --fsize=40",
        .status = 6, .mode = 0002, .uid = 0, .gid = 0, .leftover = true},
+      {.what = "nobody: a signal after the header, and a failed removal", .runAs = kNobody,
+       .earlierMode = 0002, .earlierUid = 0, .earlierGid = 0,
+       .strace = "-e inject=unlinkat:error=EPERM -e inject=write:signal=SIGINT:when=1",
+       .status = 128 + SIGINT, .mode = 0002, .uid = 0, .gid = 0, .leftover = true},
+      // The removal reported done, as though another file had taken the name
+      // since: a signal just then leaves that file alone.
+      {.what = "a signal just after the removal", .badInput = true,
+       .strace = "-e inject=unlinkat:retval=0:signal=SIGINT:when=1", .status = 128 + SIGINT,
+       .leftover = true},
       // Each run is process 1 of a PID namespace of its own, the random
       // source failing or not: every run takes another temporary name.
       {.what = "process 1", .badInput = true, .strace = kPid1, .status = 9, .leftover = true},
@@ -311,38 +409,54 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       {.what = "process 1, no getrandom again", .badInput = true, .strace = kPid1NoGetrandom,
        .status = 9, .leftover = true},
   };  // clang-format on
+  const Bytes samples = "abcdefghijklmnop";
+  const Bytes input = CanonicalWav(8000, samples);
   std::set<std::string> leftovers;
   std::string skipped;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(dir_ / "out");
-    fs::create_directory(dir_ / "out");
-    Put("out/voice.wav", c.badInput ? "not a WAV file" : CanonicalWav(8000, "abcd"));
-    const std::string earlier = c.link ? "out/earlier" : "out/voice.wss";
+    const fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    // What this file system or machine cannot set up skips the row, with the reason.
+    const auto Skip = [&](const std::string& why) {
+      skipped.append(" ").append(c.what).append(why);
+    };
+    const auto Shell = [&](const std::string& command) {
+      return RunCommand({"sh", "-c", command}, {.workingDir = dir_.path().string()});
+    };
+    if (const RunResult mounted = c.mount ? Shell(*c.mount + " 2>&1") : RunResult{"", "", 0};
+        mounted.status != 0) {
+      Skip(": cannot mount: " + mounted.out);
+      continue;
+    }
+    const std::string earlier = c.link ? "earlier" : "voice.wss";
+    Tree expected = {{c.input, c.badInput ? "not a WAV file" : input}};
+    WriteFile(out / c.input, expected[c.input]);
     const int runner = c.runAs != 0 ? kNobody : 0;
     if (c.earlierMode != kNew) {
-      Put(earlier, "earlier output");
-      ASSERT_EQ(chmod((dir_ / earlier).c_str(), static_cast<mode_t>(c.earlierMode)), 0);
-      ASSERT_EQ(chown((dir_ / earlier).c_str(), c.earlierUid, c.earlierGid), 0);
-      if (c.link) fs::create_symlink("earlier", dir_ / "out/voice.wss");
-      ASSERT_TRUE(!c.link || lchown((dir_ / "out/voice.wss").c_str(), runner, runner) == 0);
+      WriteFile(out / earlier, expected[earlier] = "earlier output");
+      // A file system without modes or owners keeps its own.
+      ASSERT_TRUE(chmod((out / earlier).c_str(), static_cast<mode_t>(c.earlierMode)) == 0 ||
+                  c.mount);
+      ASSERT_TRUE(chown((out / earlier).c_str(), c.earlierUid, c.earlierGid) == 0 || c.mount);
+      if (c.link) fs::create_symlink("earlier", out / "voice.wss");
+      ASSERT_TRUE(!c.link || lchown((out / "voice.wss").c_str(), runner, runner) == 0);
+      if (c.link) expected["voice.wss"] = "\x01link to earlier";
     }
-    // What this file system or machine cannot set up skips the row, with the reason.
-    const auto Skip = [&](const std::string& why) { skipped += " " + std::string(c.what) + why; };
     int flags = FS_APPEND_FL;
-    const int earlierFd = open((dir_ / earlier).c_str(), O_RDONLY);
-    if ((c.acl && setxattr((dir_ / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
+    const int earlierFd = open((out / earlier).c_str(), O_RDONLY);
+    if ((c.acl && setxattr((out / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
                            c.acl->size(), 0) != 0) ||
-        (c.folderAcl && setxattr((dir_ / "out").c_str(), "system.posix_acl_default",
-                                 c.folderAcl->data(), c.folderAcl->size(), 0) != 0) ||
+        (c.folderAcl && setxattr(out.c_str(), "system.posix_acl_default", c.folderAcl->data(),
+                                 c.folderAcl->size(), 0) != 0) ||
         (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0)) {
       Skip(std::string(": ") + std::strerror(errno) + ";");
       close(earlierFd);
+      fs::remove_all(out);
       continue;
     }
-    ASSERT_EQ(chmod((dir_ / "out").c_str(), static_cast<mode_t>(c.folderMode)), 0);
-    RunOptions options;
-    options.workingDir = (dir_ / "out").string();
+    ASSERT_TRUE(chmod(out.c_str(), static_cast<mode_t>(c.folderMode)) == 0 || c.mount);
+    RunOptions options = {.program = (dir_ / "bronta").string(), .workingDir = out.string()};
     if (c.hideProc) options.prefix = kWithoutProcFds;
     options.userNamespace = c.userNamespace;
     // LeakSanitizer, in the sanitizer build, cannot run under a tracer.
@@ -354,92 +468,53 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     if (c.strace) prefix += std::string(" strace -D -f -qq -o /dev/null ") + c.strace;
     std::istringstream words(prefix);
     for (std::string word; words >> word;) options.prefix.push_back(word);
-    const RunResult result = RunCommand({(dir_ / "bronta").string(), "voice.wav"}, options);
+    const RunResult result = RunProgram({c.input}, options);
     flags = 0;
     if (c.appendOnly) ioctl(earlierFd, FS_IOC_SETFLAGS, &flags);
     close(earlierFd);
     if (result.status == 126 || result.status == 127) {
       Skip(": no namespace, setpriv, strace or unshare here;");
-      continue;
+    } else {
+      if (c.status == 0) expected["voice.wss"] = Wss(8000, samples, 16);
+      const std::size_t files = expected.size();
+      for (const auto& [name, bytes] : TreeOf(out)) {
+        if (!c.leftover || name.find(".tmp-") == std::string::npos) continue;
+        EXPECT_TRUE(leftovers.insert(name).second) << "taken again: " << name;
+        expected[name] = "";  // one, truncated, and only where it cannot be removed
+      }
+      EXPECT_EQ(expected.size(), files + c.leftover) << "no temporary file left";
+      ExpectRun(result, c.status, out, expected);
+      struct stat st;
+      if (expected.count("voice.wss") && lstat((out / "voice.wss").c_str(), &st) == 0 &&
+          S_ISREG(st.st_mode)) {
+        EXPECT_EQ(st.st_mode & 07777, c.mode == kNew ? 0666 & ~mask : static_cast<mode_t>(c.mode));
+        EXPECT_EQ(st.st_uid, static_cast<uid_t>(c.uid == kRunner ? runner : c.uid));
+        EXPECT_EQ(st.st_gid, static_cast<gid_t>(c.gid == kRunner ? runner : c.gid));
+        char acl[1024];  // the access ACL, as the system stores it
+        const ssize_t size =
+            lgetxattr((out / "voice.wss").c_str(), "system.posix_acl_access", acl, sizeof acl);
+        EXPECT_EQ(Bytes(acl, size > 0 ? static_cast<std::size_t>(size) : 0), c.acl ? *c.acl : "");
+      }
     }
-    EXPECT_EQ(result.status, c.status) << result.err;
-    const auto names = dir_.Names("out");
-    std::vector<std::string> expected = {"voice.wav"};
-    if (c.link) expected.push_back("earlier");
-    if (c.earlierMode != kNew || c.status == 0) expected.push_back("voice.wss");
-    for (const auto& name : names) {
-      if (!c.leftover || name.find(".tmp-") == std::string::npos) continue;
-      EXPECT_EQ(fs::file_size(dir_ / "out" / name), 0u) << name;
-      EXPECT_TRUE(leftovers.insert(name).second) << "taken again: " << name;
-      expected.push_back(name);  // one, and only where it cannot be removed
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(names, expected) << "a temporary file left, or none where it cannot be removed";
-    struct stat st;
-    if (lstat((dir_ / "out/voice.wss").c_str(), &st) != 0) continue;
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, c.mode == kNew ? 0666 & ~mask : static_cast<mode_t>(c.mode));
-    EXPECT_EQ(st.st_uid, static_cast<uid_t>(c.uid == kRunner ? runner : c.uid));
-    EXPECT_EQ(st.st_gid, static_cast<gid_t>(c.gid == kRunner ? runner : c.gid));
-    EXPECT_EQ(Get("out/voice.wss"), c.status == 0 ? Wss(8000, "abcd", 4) : "earlier output");
-    char acl[1024];  // the access ACL, as the system stores it
-    const ssize_t size =
-        lgetxattr((dir_ / "out/voice.wss").c_str(), "system.posix_acl_access", acl, sizeof acl);
-    EXPECT_EQ(Bytes(acl, size > 0 ? static_cast<std::size_t>(size) : 0), c.acl ? *c.acl : "");
-    if (c.link) {
-      EXPECT_EQ(Get("out/earlier"), "earlier output");
-    }
+    if (c.mount) Shell("umount -d out && rm -f fat.img exfat.img && rm -rf bound");
+    fs::remove_all(out);
   }
   if (!skipped.empty()) GTEST_SKIP() << "rows not run:" << skipped;
 }
 
-// An output whose name is as long as the system allows can be written: its
-// temporary file beside it then takes a name no longer than the output's.
-// Natively that is the longest name of a file; under Wine, the longest path
-// that the ANSI calls take (MAX_PATH, 260 with the final 0), given in full,
-// both with a long name and with the shortest name in a deep folder.
-TEST_F(EndToEnd, WritesAnOutputNameAtTheSystemsLimit) {
-  std::string prefix;  // how the argument names the scratch directory
-  std::vector<std::pair<std::string, std::string>> cases;  // a folder in it, the input's name
-  if (UnderWine()) {
-    prefix = "Z:" + dir_.path().string() + "/";
-    std::replace(prefix.begin(), prefix.end(), '/', '\\');
-    ASSERT_LT(prefix.size() + 10, 259u) << "TMPDIR is too deep for a MAX_PATH name";
-    const std::size_t room = 259 - prefix.size() - 4;
-    cases = {{"", std::string(room, 'n') + ".wav"}, {std::string(room - 1, 'd'), ".wav"}};
-  } else {
-    cases = {{"", std::string(251, 'n') + ".wav"}};  // 255 bytes, the longest name on Linux
-  }
-  for (const auto& [folder, input] : cases) {
-    const std::string output = input.substr(0, input.size() - 4) + ".wss";
-    const std::string in = folder.empty() ? "" : folder + "/";
-    if (!folder.empty()) fs::create_directory(dir_ / folder);
-    Put(in + input, CanonicalWav(8000, "abcd"));
-    for (bool earlier : {false, true}) {
-      SCOPED_TRACE(in + input + (earlier ? ", replacing an earlier output" : ", a new output"));
-      if (earlier) Put(in + output, "earlier output");
-      const RunResult result = Convert({prefix + (folder.empty() ? "" : folder + "\\") + input});
-      EXPECT_EQ(result.out, "");
-      EXPECT_EQ(result.status, 0);
-      EXPECT_EQ(Get(in + output), Wss(8000, "abcd", 4));
-      EXPECT_EQ(dir_.Names(folder), (std::vector<std::string>{input, output}));
-    }
-    fs::remove(dir_ / (in + input));
-    fs::remove(dir_ / (in + output));
-  }
-}
-
-TEST_F(EndToEnd, CopiesADataChunkLargerThan2GiB) {
+// A data chunk past 4 GiB, of the size 0xFFFFFFFF that a recorder leaves
+// when it never came back to fill it in: every byte up to the end is copied.
+TEST_F(EndToEnd, CopiesADataChunkPast4GiB) {
   // A sparse input: only the head and two marks take disk space, but the
   // output is written in full.
-  const std::uint64_t dataSize = 0x90000001;  // 2.25 GiB and one odd byte
+  const std::uint64_t dataSize = (std::uint64_t{4} << 30) + 7;  // and an odd last byte
   const std::uint64_t needed = dataSize + (std::uint64_t{256} << 20);
   const std::uint64_t available = fs::space(dir_.path()).available;
   if (available < needed) {
     GTEST_SKIP() << "needs " << (needed >> 20) << " MiB free in " << dir_.path().parent_path()
                  << " (TMPDIR), has " << (available >> 20) << " MiB";
   }
-  const Bytes head = Riff(Chunk("fmt ", PcmFormat(44100))) + ChunkHead("data", dataSize);
+  const Bytes head = Riff(Chunk("fmt ", PcmFormat(44100))) + ChunkHead("data", 0xFFFFFFFF);
   Put("big.wav", head + "first");
   fs::resize_file(dir_ / "big.wav", head.size() + dataSize);
   {
@@ -447,108 +522,15 @@ TEST_F(EndToEnd, CopiesADataChunkLargerThan2GiB) {
     file.seekp(static_cast<std::streamoff>(head.size() + dataSize - 5));
     file.write("last!", 5);
   }
-  RunOptions slow;  // 2.25 GiB, under Wine perhaps through qemu too
-  slow.deadlineSeconds = 250;
-  const RunResult result = Convert({"big.wav"}, slow);
-  EXPECT_EQ(result.out, "");
-  ASSERT_EQ(result.status, 0);
+  // 4 GiB, under Wine perhaps through qemu too.
+  const RunResult result =
+      RunProgram({"big.wav"}, {.workingDir = dir_.path().string(), .deadlineSeconds = 280});
   const fs::path wss = dir_ / "big.wss";
-  EXPECT_EQ(fs::file_size(wss), 26 + dataSize - 1);
-  EXPECT_EQ(ReadAt(wss, 0, 31), Wss(44100, "first", 1));
+  ExpectRun(
+      result, 0, dir_.path(),
+      {{"big.wav", SizeOnly(head.size() + dataSize)}, {"big.wss", SizeOnly(26 + dataSize - 1)}});
+  EXPECT_EQ(ReadAt(wss, 0, 31), Wss(44100, "first", dataSize));
   EXPECT_EQ(ReadAt(wss, 26 + dataSize - 9, 8), Bytes("\0\0\0\0last", 8));
-  fs::remove(wss);
-  fs::remove(dir_ / "big.wav");
-}
-
-TEST_F(EndToEnd, TwoRunsAtOnceBothWriteACompleteFile) {
-  const Bytes samples = Pattern(8 << 20);
-  Put("voice.wav", CanonicalWav(22050, samples));
-  RunResult first, second;
-  std::thread other([&] { second = Convert({"voice.wav"}); });
-  first = Convert({"voice.wav"});
-  other.join();
-  EXPECT_EQ(first.status, 0);
-  EXPECT_EQ(second.status, 0);
-  EXPECT_TRUE(SameBytes(Get("voice.wss"), Wss(22050, samples, 0)));
-  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"voice.wav", "voice.wss"}));
-}
-
-// File names are byte strings in the ANSI code page (Windows) or the
-// locale's character set (POSIX). In a double-byte one, the second byte of
-// a character may be 5C, a backslash on its own: it must not end the
-// extension search (natively in Shift_JIS and GB18030; under Wine in code
-// page 932, which Wine takes from UTF-8 names). Under Wine in code page
-// 1252, a name in a script that the code page lacks is taken whole with the
-// manifest's UTF-8 code page (Windows 10 version 1903 and later); without
-// it (bronta_faulty carries no manifest, as an older Windows reads none) it
-// is refused, and a look-alike in the code page (fullwidth letters read as
-// ASCII ones, a fullwidth solidus as "/") is never converted in its place.
-TEST_F(EndToEnd, NamesInACodePage) {
-  const char* wineCodePage = std::getenv("BRONTA_CODE_PAGE");
-  const char* withoutManifest = std::getenv("BRONTA_PROGRAM_WITHOUT_MANIFEST");
-  if (UnderWine()) {
-    ASSERT_TRUE(wineCodePage && withoutManifest)
-        << "under Wine: BRONTA_CODE_PAGE and BRONTA_PROGRAM_WITHOUT_MANIFEST name the run";
-  }
-  std::string cjk;  // 81 characters, 243 bytes in UTF-8: the temporary name takes a short one
-  for (int i = 0; i < 81; ++i) cjk += "\xE9\x9F\xB3";
-  struct {
-    const char* where;  // natively the locale; under Wine the code page
-    std::string input;
-    std::string output;
-    int statusWithoutManifest = 0;
-  } const cases[] = {
-      {"ja_JP.SJIS", "x.\x83\x5C", "x.wss"},
-      {"zh_CN.GB18030", "a.b\x83\x5C", "a.wss"},
-      {"932", "x.\xE3\x82\xBD", "x.wss"},
-      {"1252", cjk + ".wav", cjk + ".wss", 1},
-      {"1252", "\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wav",  // fullwidth "test"
-       "\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD\x93\xEF\xBD\x94.wss", 1},
-      {"1252", "sub\xEF\xBC\x8Ftest.wav", "sub\xEF\xBC\x8Ftest.wss", 1},  // a fullwidth solidus
-      {"1252", "\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA.wav", "\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA.wss",
-       1},  // Cyrillic
-  };
-  fs::create_directory(dir_ / "sub");
-  Put("test.wav", CanonicalWav(8000, "look"));  // the look-alikes
-  Put("sub/test.wav", CanonicalWav(8000, "look"));
-  std::string missing;
-  for (const auto& c : cases) {
-    const bool wineRow = std::isdigit(static_cast<unsigned char>(c.where[0])) != 0;
-    if (wineRow != UnderWine() || (wineRow && c.where != std::string(wineCodePage))) continue;
-    RunOptions options;
-    options.workingDir = dir_.path().string();
-    if (!wineRow) {
-      const locale_t locale = newlocale(LC_CTYPE_MASK, c.where, nullptr);
-      if (locale == nullptr) {
-        missing += std::string(" ") + c.where;
-        continue;
-      }
-      freelocale(locale);
-      options.environment = {std::string("LC_ALL=") + c.where};
-    }
-    Put(c.input, CanonicalWav(8000, "abcd"));
-    const auto before = dir_.Names();
-    for (const bool manifest : {true, false}) {
-      if (!manifest && !wineRow) break;
-      SCOPED_TRACE(std::string(c.where) + (manifest ? "" : " without the manifest") + ": " +
-                   c.output.substr(0, 40));
-      std::vector<std::string> command = ProgramCommand();
-      if (!manifest) command.back() = withoutManifest;
-      command.push_back(c.input);
-      const RunResult result = RunCommand(command, options);
-      const int status = manifest ? 0 : c.statusWithoutManifest;
-      EXPECT_EQ(result.status, status);
-      EXPECT_EQ(result.out, OutputOfStatus(status));
-      if (status == 0) {
-        EXPECT_EQ(Get(c.output), Wss(8000, "abcd", 4));
-        fs::remove(dir_ / c.output);
-      }
-      EXPECT_EQ(dir_.Names(), before);
-      EXPECT_EQ(dir_.Names("sub"), std::vector<std::string>{"test.wav"});
-    }
-  }
-  if (!missing.empty())
-    GTEST_SKIP() << "locales not installed (tools/install-deps.sh test):" << missing;
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 // says:
 //   BRONTA_FAIL_AT=N        the Nth step fails as the system would make it
 //                           fail (BRONTA_FAIL_ALSO=NAME: every step of that
-//                           name too); a move or a removal fails for real;
+//                           name too); a move or a removal is made to fail by
+//                           the system itself;
 //   BRONTA_INTERRUPT_AT=N   the process is interrupted just before the Nth
 //                           step, by the signal BRONTA_INTERRUPT_SIGNAL
 //                           (SIGINT, 2, by default; Windows: Ctrl+C);
@@ -13,15 +14,22 @@
 //                           with ".moved" added, and an empty one made in its
 //                           place, as by another program;
 //   BRONTA_END_AT=N         the Nth read finds the end of the file;
-//   BRONTA_RANDOM_FROM=N    the random numbers are N, N+1, ...
+//   BRONTA_RANDOM_FROM=N    the random numbers are N, N+1, ...;
+//   BRONTA_PAUSE_AT="NAME N"  just before the Nth step of that name, the
+//                           file BRONTA_PAUSE_FILE is made, and the run waits
+//                           until it is removed.
 // Each acting step is named on standard error: "NAME N", the Nth call of
-// that name.
+// that name; a close is named CloseFileHandle(output) for the file that
+// CreateNewFile made, else CloseFileHandle(input).
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "platform/Platform.h"
 
@@ -44,6 +52,13 @@ bool Step(const char* name) {
   static std::map<std::string, int> perName;
   const int ordinal = ++perName[name];
   ++calls;
+  static const char* const pauseAt = std::getenv("BRONTA_PAUSE_AT");
+  if (pauseAt && std::string(name) + " " + std::to_string(ordinal) == pauseAt) {
+    const char* pauseFile = std::getenv("BRONTA_PAUSE_FILE");
+    std::ofstream{pauseFile};
+    while (std::filesystem::exists(pauseFile))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (calls == renameAt) {
     const char* folder = std::getenv("BRONTA_RENAME_FOLDER");
     const std::string from = folder ? folder : "";
@@ -105,20 +120,23 @@ std::int64_t ReadOnce(FileHandle file, void* buffer, std::uint32_t count) {
   return 0;
 }
 
+FileHandle g_created = kInvalidHandle;  // the file that CreateNewFile made
+
 bool CloseFileHandle(FileHandle file) {
   const bool closed = os::CloseFileHandle(file);  // closed all the same
-  return !Step("CloseFileHandle") && closed;
+  return !Step(file == g_created ? "CloseFileHandle(output)" : "CloseFileHandle(input)") && closed;
 }
 
 // As though another file had the name first.
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile& earlier,
                          CreateFailure& why) {
-  if (!Step("CreateNewFile")) return os::CreateNewFile(folder, name, earlier, why);
+  if (!Step("CreateNewFile")) return g_created = os::CreateNewFile(folder, name, earlier, why);
   why = CreateFailure::kNameTaken;
   return kInvalidHandle;
 }
 
-// A move or a removal fails for real: onto, or of, the folder itself.
+// A move or a removal that the system refuses: onto, or of, the folder
+// itself.
 bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
   return os::MoveReplacing(folder, from, Step("MoveReplacing") ? "" : to);
 }

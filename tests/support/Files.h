@@ -55,17 +55,6 @@ class ScratchDir {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  // The names in the directory (or its subdirectory `sub`), sorted, to see
-  // what a run left behind.
-  std::vector<std::string> Names(const std::string& sub = "") const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_ / sub)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
  private:
   std::filesystem::path path_;
 };

@@ -10,16 +10,13 @@
 
 namespace testing_support {
 
-inline const char* const kOpenInput = "Error while opening input file.";
-inline const char* const kCreateOutput = "Error while creating output file.";
-inline const char* const kReadInput = "Error while reading intput file.";  // sic
-inline const char* const kWriteOutput = "Error while writing output file.";
-inline const char* const kBadWav = "Bad WAV format.";
-
 // The message of each exit status; 0 prints nothing.
 inline const std::map<int, const char*> kMessageOfStatus = {
-    {1, kOpenInput}, {2, kCreateOutput}, {5, kReadInput}, {6, kWriteOutput}, {9, kBadWav},
-};
+    {1, "Error while opening input file."},
+    {2, "Error while creating output file."},
+    {5, "Error while reading intput file."},  // sic
+    {6, "Error while writing output file."},
+    {9, "Bad WAV format."}};
 
 inline const std::initializer_list<const char*> kBanner = {
     "Bronta 1.0", "for Operation Flashpoint v1.10 and above", "example: BRONTA [WAV_File]",

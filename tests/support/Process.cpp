@@ -92,8 +92,8 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   const std::string outName = TempCapture();
   const std::string errName = TempCapture();
   RunResult result;
-  // A write lease, as a Samba server holds one: its holder lets go when
-  // another open breaks it.
+  // A write lease, as a Samba server holds one: its holder releases it when
+  // another open breaks it, and takes it again whenever it can.
   g_leased = -1;
   if (!options.leased.empty()) {
     signal(SIGIO, [](int) { fcntl(g_leased, F_SETLEASE, F_UNLCK); });
@@ -112,6 +112,7 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   bool mapped = false;
   const std::string proc = "/proc/" + std::to_string(pid) + "/";
   for (int pause = 1; pid > 0;) {
+    if (g_leased >= 0) fcntl(g_leased, F_SETLEASE, F_WRLCK);
     waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
     if (waited == pid && WIFSTOPPED(status)) {
       for (const char* map : {"uid_map", "gid_map"})
@@ -147,17 +148,17 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
   return result;
 }
 
-std::vector<std::string> ProgramCommand() {
+RunResult RunProgram(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> command;
-  if (const char* runner = std::getenv("BRONTA_RUNNER"); runner && *runner) {
-    command.emplace_back(runner);
-  }
-  command.emplace_back(ProgramPath());
-  return command;
+  if (UnderWine()) command.emplace_back(std::getenv("BRONTA_RUNNER"));
+  command.push_back(options.program.empty() ? ProgramPath() : options.program);
+  command.insert(command.end(), args.begin(), args.end());
+  return RunCommand(command, options);
 }
 
 bool UnderWine() {
-  return ProgramCommand().size() > 1;
+  const char* runner = std::getenv("BRONTA_RUNNER");
+  return runner && *runner;
 }
 
 std::string ProgramPath() {

@@ -8,13 +8,15 @@
 namespace testing_support {
 
 struct RunOptions {
+  std::string program = {};                   // RunProgram's, "" for the program under test
   std::string workingDir = {};                // "" keeps the current one
   std::vector<std::string> environment = {};  // extra NAME=value entries
   std::vector<std::string> prefix = {};       // words before the command (setpriv, strace -D ...)
   std::vector<int> ignoredSignals = {};       // started with these signals ignored
   std::vector<int> pendingSignals = {};       // started with these blocked, and one of each waiting
   int repeatedSignal = 0;                     // sent to the process every 2 ms until it ends
-  std::string leased = {};  // a file in the working folder under a write lease, let go when broken
+  std::string leased =
+      {};  // a file in the working folder under a write lease, taken again and again
   // root: as root of a user namespace that maps 0 and, as 65534, host id 2
   bool userNamespace = false;
   // Past this, the program and all it started are killed, and the test
@@ -47,9 +49,9 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
 // build tree built for the test binary (BRONTA_BUILT_PROGRAM).
 std::string ProgramPath();
 
-// The program under test as a command prefix: BRONTA_RUNNER (a Wine
-// loader, for one), if set, followed by ProgramPath().
-std::vector<std::string> ProgramCommand();
+// Runs options.program, or else the program under test, with `args`, as
+// RunCommand does, through BRONTA_RUNNER (a Wine loader, for one) if set.
+RunResult RunProgram(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Whether the program under test is a Windows build run under Wine.
 bool UnderWine();
