@@ -1,32 +1,22 @@
 #include "app/Messages.h"
 
+#include <utility>
+
 #include "platform/Platform.h"
 
 namespace bronta {
 
-namespace {
-
-const char* MessageFor(ErrorCode code) {
-  switch (code) {
-    case errOpenInput:
-      return "Error while opening input file.";
-    case errCreateOutput:
-      return "Error while creating output file.";
-    case errReadInput:
-      return "Error while reading intput file.";  // sic: scripts match this text
-    case errWriteOutput:
-      return "Error while writing output file.";
-    case errBadWav:
-      return "Bad WAV format.";
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
-
 void ReportError(ErrorCode code) {
-  if (const char* message = MessageFor(code)) platform::WriteConsoleLine(message);
+  static const std::pair<ErrorCode, const char*> kMessages[] = {
+      {errOpenInput, "Error while opening input file."},
+      {errCreateOutput, "Error while creating output file."},
+      {errReadInput, "Error while reading intput file."},  // sic: scripts match this text
+      {errWriteOutput, "Error while writing output file."},
+      {errBadWav, "Bad WAV format."},
+  };
+  for (const auto& [known, message] : kMessages) {
+    if (known == code) platform::WriteConsoleLine(message);
+  }
   platform::EndProcess(static_cast<int>(code));
 }
 

@@ -42,13 +42,10 @@ bool IdIs(const std::uint8_t* id, const char* text) {
   return std::memcmp(id, text, 4) == 0;
 }
 
-// The head as a stream of bytes read through one buffer: taking a chunk's
-// head, or skipping a body that lies in the buffer already, reads nothing
-// from the source, so a head of many small chunks costs a read per few
-// kilobytes.
-// A skip past the buffer costs one seek, and only a file that long has room
-// for it: the calls grow with the file's size, never with what its sizes
-// claim.
+// The head as a stream of bytes read through one buffer. A skip within the
+// buffer reads nothing; one past it costs one seek, and only a file that
+// long has room for it: the calls grow with the file's size, never with
+// what its sizes claim.
 class HeadReader {
  public:
   explicit HeadReader(HeadSource& source) : source_(source) {}
@@ -114,22 +111,17 @@ ErrorCode ReadChunkHeader(HeadReader& reader, ChunkHeader& chunk) {
   return errNone;
 }
 
-// The block is laid out as format tag, channels, sample rate, bytes per
-// second, block alignment and bits per sample.
-WavFormatBlock DecodeFormatBlock(const std::uint8_t* b) {
-  return WavFormatBlock{Le16(b), Le16(b + 2), Le32(b + 4), Le16(b + 14)};
-}
-
 // Reads the body of a "fmt " chunk and checks it.
 ErrorCode ReadFormatChunk(HeadReader& reader, const ChunkHeader& chunk, WavFormatBlock& format) {
-  const std::uint32_t size = chunk.size;
-  if (size < kFormatBlockBytes) return errBadWav;
-  std::uint8_t block[kFormatBlockBytes];
-  if (ErrorCode code = reader.Take(block, sizeof block); code != errNone) return code;
-  format = DecodeFormatBlock(block);
+  if (chunk.size < kFormatBlockBytes) return errBadWav;
+  std::uint8_t b[kFormatBlockBytes];
+  if (ErrorCode code = reader.Take(b, sizeof b); code != errNone) return code;
+  // Format tag, channels, sample rate, bytes per second, block alignment
+  // and bits per sample.
+  format = WavFormatBlock{Le16(b), Le16(b + 2), Le32(b + 4), Le16(b + 14)};
   std::uint32_t consumed = kFormatBlockBytes;
   if (format.formatTag == kFormatExtensible) {
-    if (size < kFormatBlockBytes + kExtensionBytes) return errBadWav;
+    if (chunk.size < kFormatBlockBytes + kExtensionBytes) return errBadWav;
     std::uint8_t extension[kExtensionBytes];
     if (ErrorCode code = reader.Take(extension, sizeof extension); code != errNone) return code;
     consumed += kExtensionBytes;

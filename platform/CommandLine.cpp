@@ -6,10 +6,6 @@ namespace {
 
 constexpr unsigned char kQuote = '"';
 
-bool IsSeparator(unsigned char c) {
-  return c >= 1 && c <= 32;
-}
-
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
@@ -21,31 +17,18 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   bool quoted = false;  // a word cut at the length limit inside quotes goes on quoted
   for (;;) {
     if (!quoted) {
-      while (IsSeparator(at(pos))) ++pos;
+      while (at(pos) != 0 && at(pos) <= 32) ++pos;  // spaces and control bytes
       if (at(pos) == 0) break;
     }
     std::string word;
-    for (;;) {
-      const unsigned char c = at(pos);
-      if (quoted) {
-        if (c == 0) break;
-        if (c == kQuote) {
-          quoted = false;
-          ++pos;
-          continue;
-        }
-        if (word.size() == kMaxArgumentBytes) break;
-      } else {
-        if (c <= 32) break;
-        if (word.size() == kMaxArgumentBytes) break;
-        if (c == kQuote) {
-          quoted = true;
-          ++pos;
-          continue;
-        }
+    for (unsigned char c; (c = at(pos)) != 0 && (quoted || c > 32); ++pos) {
+      // A quote closes a section at any length, and opens one only below it.
+      if (c == kQuote && (quoted || word.size() < kMaxArgumentBytes)) {
+        quoted = !quoted;
+        continue;
       }
+      if (word.size() == kMaxArgumentBytes) break;
       word.push_back(static_cast<char>(c));
-      ++pos;
     }
     if (!word.empty()) words.push_back(std::move(word));
     if (at(pos) == 0) break;

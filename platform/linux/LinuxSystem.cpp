@@ -80,15 +80,13 @@ std::string ProcFile(const std::string& path) {
 
 // Whether `id` (kind "uid" or "gid"), as this process sees an owner or
 // group, is mapped in its user namespace. The initial namespace maps every
-// id ("0 0 4294967295"); in another, one that is not mapped reads as the
-// overflow id (65534 where /proc is missing).
+// id, which its map shows as one line (the kernel's "%10u %10u %10u\n");
+// in another, one that is not mapped reads as the overflow id (65534 where
+// /proc is missing).
 bool IsMappedId(unsigned id, const std::string& kind) {
-  const std::string map = ProcFile("/proc/self/" + kind + "_map");
-  char* end = nullptr;
-  const unsigned long inside = std::strtoul(map.c_str(), &end, 10);
-  const unsigned long outside = std::strtoul(end, &end, 10);
-  if (inside == 0 && outside == 0 && std::strtoul(end, &end, 10) == 4294967295ul) return true;
+  if (ProcFile("/proc/self/" + kind + "_map") == "         0          0 4294967295\n") return true;
   const std::string overflow = ProcFile("/proc/sys/kernel/overflow" + kind);
+  char* end = nullptr;
   const unsigned long overflowId = std::strtoul(overflow.c_str(), &end, 10);
   return id != (end == overflow.c_str() ? 65534ul : overflowId);
 }
