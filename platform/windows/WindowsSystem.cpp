@@ -206,10 +206,10 @@ void EndProcess(int status) {
   if (g_printed && ShowsOwnConsole()) {
     if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
     static const char kPrompt[] = "Press any key to continue . . . ";
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(in);  // a key typed before the prompt ends nothing
     DWORD count;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt, sizeof kPrompt - 1, &count, nullptr);
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    FlushConsoleInputBuffer(in);
     INPUT_RECORD record;
     while (ReadConsoleInputA(in, &record, 1, &count) && count == 1 &&
            !(record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&

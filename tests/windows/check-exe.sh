@@ -5,7 +5,7 @@
 #            (xp-imports-i686.txt, xp-imports-x86_64.txt beside this)
 #   version  the version resource reads back with the project's version
 #   manifest the application manifest reads back, well-formed, with its
-#            trustInfo where Windows reads it
+#            trustInfo where Windows reads it, asking for the caller's rights
 #   package  the zip, whose checksum checks, holds the stripped bronta.exe,
 #            its users' README naming the exe it holds and the licence, in
 #            plain ASCII with CR LF line ends
@@ -69,7 +69,9 @@ case $check in
 import sys, xml.dom.minidom as dom
 doc = dom.parseString(sys.argv[1].encode())
 spaces = [n.namespaceURI or n.getAttribute("xmlns") for n in doc.getElementsByTagName("trustInfo")]
-sys.exit(0 if spaces == ["urn:schemas-microsoft-com:asm.v2"] else "trustInfo not in asm.v2")
+levels = [n.getAttribute("level") for n in doc.getElementsByTagName("requestedExecutionLevel")]
+sys.exit("trustInfo not in asm.v2" if spaces != ["urn:schemas-microsoft-com:asm.v2"] else
+         None if levels == ["asInvoker"] else "execution level %s, not asInvoker" % levels)
 PY
     ;;
   version)
