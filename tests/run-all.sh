@@ -9,14 +9,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The reason that test $2 gave for its skip, from the last run's log in
-# build folder $1: the line after gtest's "Skipped", or run-e2e.sh's
-# "SKIPPED:" line.
+# build folder $1: the line after "FILE:LINE: Skipped", as gtest and the
+# Wine scripts print it.
 reason() {
   awk -v name="$2" '
     / Testing: / { inside = ($3 == name); next }
     inside && next_line { print; exit }
     inside && /: Skipped$/ { next_line = 1 }
-    inside && /^SKIPPED: / { print substr($0, 10); exit }
   ' "$1/Testing/Temporary/LastTest.log" 2>/dev/null
 }
 

@@ -11,6 +11,7 @@ set -euo pipefail
 mode=$1 readme=$2 target=$3
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d -t bronta-recipes-XXXXXX)
+scratch=$work  # removed at the end, with the Wine prefix if there is one
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
@@ -29,9 +30,6 @@ recipe() {
     { if (take) exit; inside = 0 }' "$readme"
 }
 
-# A canonical 16-bit mono WAV file of two samples, which every good file is.
-printf 'RIFF\050\0\0\0WAVEfmt \020\0\0\0\1\0\1\0\100\037\0\0\200\076\0\0\2\0\020\0data\4\0\0\0good' \
-  >"$work/good.wav"
 
 good=("a.wav" "Shot.WAV" "sub dir/with space.wav")
 bad=("bad.wav" "sub dir/Bad Two.WAV")
@@ -40,7 +38,7 @@ bad=("bad.wav" "sub dir/Bad Two.WAV")
 make_tree() {
   rm -rf "$work/sounds"
   mkdir -p "$work/sounds/sub dir"
-  for name in "${good[@]}"; do cp "$work/good.wav" "$work/sounds/$name"; done
+  for name in "${good[@]}"; do cp "$here/../../samples/tone.wav" "$work/sounds/$name"; done
   if [ "$1" = with-bad ]; then
     for name in "${bad[@]}"; do echo "not a sound" >"$work/sounds/$name"; done
   fi

@@ -15,7 +15,8 @@ pe_architecture() {
 #   start_wine EXE
 # picks Wine's loader for the kind of EXE (32- or 64-bit, from the machine
 # field of its PE header), makes a fresh prefix of that kind that is removed
-# when the script ends, and exports WINEPREFIX, WINEARCH, WINELOADER, and
+# when the script ends, with the script's own `scratch` (a file or folder)
+# if it names one, and exports WINEPREFIX, WINEARCH, WINELOADER, and
 # `loader` and `version` for the script.
 #
 # Where the kernel runs no 32-bit programs, the 32-bit loader runs under
@@ -24,7 +25,8 @@ pe_architecture() {
 # nothing outside that folder changes. Wine re-executes the loader it was
 # started as and finds its libraries and data beside it, so the folder has
 # the system's layout. BRONTA_WINE32=qemu takes that way on any kernel.
-# Exits 77 (CTest: skipped), with the reason, when neither way is possible.
+# Exits 77 (CTest: skipped), with the reason as gtest gives one, when
+# neither way is possible.
 start_wine() {
   local exe=$1 arch bits starts
   case $(pe_architecture "$exe") in
@@ -38,7 +40,7 @@ start_wine() {
     exit 1
   fi
   wine_prefix=$(mktemp -d -t bronta-wine-XXXXXX)
-  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix" "$wine_prefix.qemu"' EXIT
+  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix" "$wine_prefix.qemu" ${scratch:+"$scratch"}' EXIT
   starts=yes
   version=$("$loader" --version 2>&1) || starts=no
   if [ $bits = 32 ] && { [ "${BRONTA_WINE32:-}" = qemu ] ||
@@ -64,7 +66,8 @@ wine_through_qemu() {
   qemu=$(command -v qemu-i386 || true)
   major=$([ -n "$qemu" ] && "$qemu" --version | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p')
   if [ "${major:-0}" -lt 8 ]; then
-    echo "SKIPPED: this kernel runs no 32-bit programs (${version:-32-bit emulation is off})," \
+    echo "wine-prefix.sh: Skipped"
+    echo "this kernel runs no 32-bit programs (${version:-32-bit emulation is off})," \
          "and qemu-i386 8 or later, which would run them, is missing (found: ${major:-none})," \
          "so the 32-bit bronta.exe is not tested here; bash tools/install-deps.sh test installs it."
     return 77
