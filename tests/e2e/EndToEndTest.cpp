@@ -115,11 +115,12 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   // empty pair of quotes.
   const bool dropsEmpty = UnderWine();
   constexpr int kShowsBanner = -1;
-  const auto With = [](void (*set)(RunOptions&)) {
-    RunOptions options;
-    set(options);
-    return options;
+  // Words before the program that only a native run takes.
+  const auto Native = [](const std::vector<std::string>& words) {
+    return UnderWine() ? std::vector<std::string>{} : words;
   };
+  const std::vector<std::string> noLeaks = {"ASAN_OPTIONS=detect_leaks=0"};  // not under strace
+  const std::string leased = UnderWine() ? "" : "voice.wav";
   struct {
     std::vector<std::string> args;
     int status;               // kShowsBanner: the banner, and 0
@@ -130,6 +131,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     std::string where = "";  // a locale, or a code page under Wine
     int statusWithoutManifest = 0;
   } const cases[] = {
+      // clang-format off
       {{}, kShowsBanner},
       {{""}, dropsEmpty ? kShowsBanner : 1},
       {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : ""},
@@ -141,69 +143,45 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       {{"-h"}, 0, "-h.wss"},  // no options: a file name like any other
       {{prefix + longName + ".wav"}, 0, longName + ".wss"},
       {{deepArgument}, 0, deepName + ".wss"},
-      {{"voice.wav"},
-       0,
-       "voice.wss",
-       Riff(fmt + Chunk("LIST", "INFOxyz") + Chunk("data", samples) + Chunk("LIST", "tail")),
-       Wss(11025, samples, 2000)},
-      {{"voice.wav"},
-       0,
-       "voice.wss",
-       CanonicalWav(11025, "\x01\x02\x03\x04\x05"),
-       Wss(11025, "\x01\x02\x03\x04", 5)},  // odd size: the half sample is dropped
-      {{"voice.wav"},
-       0,
-       "voice.wss",
-       Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
-       Wss(11025, "\x01\x02\x03\x04", 5)},  // announces more than it holds
+      {{"voice.wav"}, 0, "voice.wss", Riff(fmt + Chunk("LIST", "INFOxyz") + Chunk("data", samples) +
+       Chunk("LIST", "tail")), Wss(11025, samples, 2000)},
+      // An odd size: the half sample is dropped; more announced than there is.
+      {{"voice.wav"}, 0, "voice.wss", CanonicalWav(11025, "\x01\x02\x03\x04\x05"),
+       Wss(11025, "\x01\x02\x03\x04", 5)},
+      {{"voice.wav"}, 0, "voice.wss", Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
+       Wss(11025, "\x01\x02\x03\x04", 5)},
       {{"voice.wav"}, 0, "voice.wss", CanonicalWav(8000, ""), Wss(8000, "", 0)},
       {{std::string(5000, 'w')}, 1},
       {{"missing.wav"}, 1},
       {{"folder.wav"}, 1},
       {{UnderWine() ? "missing.wav" : "fifo.wav"}, 1},  // Wine would wait for a writer
-      {{"same.wss"}, 2},                                // its output is the input itself
-      {{"taken.wav"}, 2},                               // the output name is a directory
-      {{"hard.wav"}, 2},  // the output name is a hard link to the input
-      {{"soft.wav"}, 2},  // the output name is a symbolic link to the input
-      {{"loop.wav"}, 2},  // the output name is a symbolic link to itself
+      {{"same.wss"}, 2},   // its output is the input itself
+      {{"taken.wav"}, 2},  // the output name is a directory
+      {{"hard.wav"}, 2},   // the output name is a hard link to the input
+      {{"soft.wav"}, 2},   // the output name is a symbolic link to the input
+      {{"loop.wav"}, 2},   // the output name is a symbolic link to itself
       {{UnderWine() ? "bad.wav" : "mem.wav"}, UnderWine() ? 9 : 5},
       {{"bad.wav"}, 9},
       {{"bad.wav"}, 9, "", "", "", {.standardFiles = RunOptions::kBrokenPipe}},
       // Under Wine the limit would bind the Wine server, not bronta.exe.
-      {{"voice.wav"},
-       UnderWine() ? 0 : 6,
-       UnderWine() ? "voice.wss" : "",
-       CanonicalWav(8000, Pattern(200000)),
-       Wss(8000, Pattern(200000), 200000),
-       With([](RunOptions& o) {
-         if (!UnderWine()) o.prefix = {"prlimit", "--fsize=100000"};
-       })},
+      {{"voice.wav"}, UnderWine() ? 0 : 6, UnderWine() ? "voice.wss" : "",
+       CanonicalWav(8000, Pattern(200000)), Wss(8000, Pattern(200000), 200000),
+       {.prefix = Native({"prlimit", "--fsize=100000"})}},
       // An input under a lease that its holder takes again whenever it can
       // is read once the lease is broken, with /proc and without.
-      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
-         o.leased = UnderWine() ? "" : "voice.wav";
-       })},
-      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
-         o.leased = UnderWine() ? "" : "voice.wav";
-         if (geteuid() == 0) o.prefix = kWithoutProcFds;
-       })},
+      {{"voice.wav"}, 0, "voice.wss", "", "", {.leased = leased}},
+      {{"voice.wav"}, 0, "voice.wss", "", "",
+       {.prefix = geteuid() == 0 ? Native(kWithoutProcFds) : Native({}), .leased = leased}},
       // An open that fails with EAGAIN (a FUSE file system's) fails, as cat's does.
-      {{UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "", With([](RunOptions& o) {
-         if (!UnderWine())
-           o.prefix = {"strace", "-qq",       "-o/dev/null",
-                       "-P",     "voice.wav", "-einject=openat:error=EAGAIN"};
-         o.environment = {"ASAN_OPTIONS=detect_leaks=0"};
-       })},
+      {{UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "", {.environment = noLeaks,
+       .prefix = Native({"strace", "-qq", "-o/dev/null", "-P", "voice.wav",
+                         "-einject=openat:error=EAGAIN"})}},
       // SIGTERM, ignored by the caller, sent all through a start-up that
       // strace slows down: every rt_sigaction takes 10 ms.
-      {{"voice.wav"}, 0, "voice.wss", "", "", With([](RunOptions& o) {
-         if (UnderWine()) return;
-         o.prefix = {"strace", "-Dqq", "-o/dev/null",
-                     "-einject=rt_sigaction:delay_exit=10000:when=1+"};
-         o.environment = {"ASAN_OPTIONS=detect_leaks=0"};
-         o.ignoredSignals = {SIGTERM};
-         o.repeatedSignal = SIGTERM;
-       })},
+      {{"voice.wav"}, 0, "voice.wss", "", "", {.environment = noLeaks,
+       .prefix = Native({"strace", "-Dqq", "-o/dev/null",
+                         "-einject=rt_sigaction:delay_exit=10000:when=1+"}),
+       .ignoredSignals = {SIGTERM}, .repeatedSignal = UnderWine() ? 0 : SIGTERM}},
       // Started by a supervisor that left SIGTERM blocked, and one waiting.
       {{"voice.wav"}, 0, "voice.wss", "", "", {.pendingSignals = {SIGTERM}}},
       {{"x.\x83\x5C"}, 0, "x.wss", "", "", {}, "ja_JP.SJIS"},
@@ -213,7 +191,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       {{fullwidthTest + ".wav"}, 0, fullwidthTest + ".wss", "", "", {}, "1252", 1},
       {{"sub\xEF\xBC\x8Ftest.wav"}, 0, "sub\xEF\xBC\x8Ftest.wss", "", "", {}, "1252", 1},
       {{cyrillic + ".wav"}, 0, cyrillic + ".wss", "", "", {}, "1252", 1},
-  };
+  };  // clang-format on
   const Tree before = TreeOf(dir_.path());
   const char* const codePage = std::getenv("BRONTA_CODE_PAGE");
   std::string missing;

@@ -30,7 +30,6 @@ recipe() {
     { if (take) exit; inside = 0 }' "$readme"
 }
 
-
 good=("a.wav" "Shot.WAV" "sub dir/with space.wav")
 bad=("bad.wav" "sub dir/Bad Two.WAV")
 

@@ -2,6 +2,7 @@
 // line end of the build under test.
 #pragma once
 
+#include <cstdlib>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -22,10 +23,12 @@ inline const std::initializer_list<const char*> kBanner = {
     "Bronta 1.0", "for Operation Flashpoint v1.10 and above", "example: BRONTA [WAV_File]",
     "WAV file must be \"PCM, signed 16 bit, mono\""};
 
-// The lines as the program under test prints them.
+// The lines as the program under test prints them: ended by CR LF where
+// BRONTA_LINE_END is set ("crlf", for a Windows build), else by LF.
 inline std::string Lines(std::initializer_list<const char*> lines) {
+  const char* lineEnd = std::getenv("BRONTA_LINE_END");
   std::string text;
-  for (const char* line : lines) text += std::string(line) + LineEnd();
+  for (const char* line : lines) text += line + std::string(lineEnd ? "\r\n" : "\n");
   return text;
 }
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "support/Files.h"
@@ -118,7 +117,7 @@ RunResult RunCommand(const std::vector<std::string>& command, const RunOptions& 
       for (const char* map : {"uid_map", "gid_map"})
         if (options.userNamespace && !mapped) WriteFile(proc + map, "0 0 1\n65534 2 1\n");
       mapped = true;
-      kill(pid, SIGCONT);  // a run stopped by a signal is let go on, as a shell's "fg" would
+      kill(pid, SIGCONT);  // a run stopped by a signal goes on, as a shell's "fg" makes it
     } else if (waited != 0) {
       break;
     } else if (std::chrono::steady_clock::now() > deadline) {
@@ -165,11 +164,6 @@ std::string ProgramPath() {
   // Always a program of this build tree, never one that PATH happens to find.
   const char* program = std::getenv("BRONTA_PROGRAM");
   return program && *program ? program : BRONTA_BUILT_PROGRAM;
-}
-
-std::string LineEnd() {
-  const char* lineEnd = std::getenv("BRONTA_LINE_END");
-  return lineEnd && std::strcmp(lineEnd, "crlf") == 0 ? "\r\n" : "\n";
 }
 
 }  // namespace testing_support

@@ -56,8 +56,4 @@ RunResult RunProgram(const std::vector<std::string>& args, const RunOptions& opt
 // Whether the program under test is a Windows build run under Wine.
 bool UnderWine();
 
-// The line end that the program under test prints: CR LF when
-// BRONTA_LINE_END is "crlf", LF otherwise.
-std::string LineEnd();
-
 }  // namespace testing_support
