@@ -53,10 +53,9 @@ struct LeadByteSet {
 std::int32_t ReadChunk(FileHandle file, void* buffer, std::uint32_t count);
 std::int32_t WriteChunk(FileHandle file, const void* buffer, std::uint32_t count);
 
-// Proof that an output is in place (TempFile::Keep). Every signal is then
-// still blocked, so that none can report the success as an interrupted
-// run: the process must end at once, as a success, which only
-// bronta::EndConverted does, and only with this.
+// Proof that an output is in place (TempFile::Keep), with every signal
+// still blocked so that none can report the success as an interrupted run:
+// whoever holds one must end the process at once, with status 0.
 class Kept {
   friend class TempFile;
   Kept() = default;
