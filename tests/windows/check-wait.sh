@@ -2,13 +2,21 @@
 # When a message waits for a key (Windows): only for a run that Explorer
 # started, not in a hidden window; a key that only modifies ends no wait,
 # Ctrl+C ends it with 0xC000013A, and the folder is closed meanwhile. Under
-# Wine with an X display (xvfb-run), launcher.exe starts bronta.exe in a
-# console window of its own, as a program or a script does, and the same
-# launcher copied as explorer.exe stands in for Explorer (Launcher.cpp says
-# what it prints).
+# Wine with an X display of its own (xvfb-run), launcher.exe starts
+# bronta.exe in a console window of its own, as a program or a script
+# does, and the same launcher copied as explorer.exe stands in for
+# Explorer (Launcher.cpp says what it prints).
 #   check-wait.sh BUILD_DIR
 set -euo pipefail
 build=$1
+if [ -z "${BRONTA_XVFB:-}" ]; then
+  # Xvfb leaves /tmp/.X11-unix behind: removed when it was not there before.
+  [ -d /tmp/.X11-unix ] && x11=kept || x11=made
+  status=0
+  BRONTA_XVFB=1 xvfb-run -a "$0" "$@" || status=$?
+  [ $x11 = kept ] || rmdir /tmp/.X11-unix 2>/dev/null || true
+  exit $status
+fi
 source "$(dirname "$0")/../wine/wine-prefix.sh"
 start_wine "$build/bronta.exe"
 work=$(mktemp -d -t bronta-wait-XXXXXX)

@@ -17,7 +17,8 @@ pe_architecture() {
 # field of its PE header), makes a fresh prefix of that kind that is removed
 # when the script ends, with the script's own `scratch` (a file or folder)
 # if it names one, and exports WINEPREFIX, WINEARCH, WINELOADER, and
-# `loader` and `version` for the script.
+# `loader` and `version` for the script, and a TMPDIR of its own, where
+# the wineserver makes its folder, removed with the prefix.
 #
 # Where the kernel runs no 32-bit programs, the 32-bit loader runs under
 # qemu-i386 (qemu-user 8 or later; bash tools/install-deps.sh test installs
@@ -40,7 +41,9 @@ start_wine() {
     exit 1
   fi
   wine_prefix=$(mktemp -d -t bronta-wine-XXXXXX)
-  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix" "$wine_prefix.qemu" ${scratch:+"$scratch"}' EXIT
+  trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix"{,.qemu,.tmp} ${scratch:+"$scratch"}' EXIT
+  export TMPDIR=$wine_prefix.tmp
+  mkdir "$TMPDIR"
   starts=yes
   version=$("$loader" --version 2>&1) || starts=no
   if [ $bits = 32 ] && { [ "${BRONTA_WINE32:-}" = qemu ] ||
