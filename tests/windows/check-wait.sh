@@ -9,14 +9,6 @@
 #   check-wait.sh BUILD_DIR
 set -euo pipefail
 build=$1
-if [ -z "${BRONTA_XVFB:-}" ]; then
-  # Xvfb leaves /tmp/.X11-unix behind: removed when it was not there before.
-  [ -d /tmp/.X11-unix ] && x11=kept || x11=made
-  status=0
-  BRONTA_XVFB=1 xvfb-run -a "$0" "$@" || status=$?
-  [ $x11 = kept ] || rmdir /tmp/.X11-unix 2>/dev/null || true
-  exit $status
-fi
 source "$(dirname "$0")/../wine/wine-prefix.sh"
 start_wine "$build/bronta.exe"
 work=$(mktemp -d -t bronta-wait-XXXXXX)

@@ -42,8 +42,7 @@ start_wine() {
   fi
   wine_prefix=$(mktemp -d -t bronta-wine-XXXXXX)
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$wine_prefix"{,.qemu,.tmp} ${scratch:+"$scratch"}' EXIT
-  export TMPDIR=$wine_prefix.tmp
-  mkdir "$TMPDIR"
+  mkdir "$wine_prefix.tmp" && export TMPDIR=$wine_prefix.tmp
   starts=yes
   version=$("$loader" --version 2>&1) || starts=no
   if [ $bits = 32 ] && { [ "${BRONTA_WINE32:-}" = qemu ] ||
