@@ -73,7 +73,7 @@ std::variant<ErrorCode, platform::Kept> ConvertWavToWss(const std::string& input
     code = WriteOutput(in, out.handle());
   }
   platform::CloseFileHandle(in);
-  if (code == errNone && !out.Close()) code = errWriteOutput;
+  if (code == errNone && !out.EndWrites()) code = errWriteOutput;
   if (code != errNone) return code;  // the temporary file goes with `out`
   if (std::optional<platform::Kept> kept = out.Keep()) return *kept;
   return errCreateOutput;  // rename refuses what may not be replaced (a sticky folder, append-only)

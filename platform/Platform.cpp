@@ -49,6 +49,11 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     std::uint64_t random;
     if (!RandomNumber(random)) return false;
     const std::string name = TempName(finalName, random, shortName);
+    // A short name of digits alone would be its own upper case, which the
+    // case probe of ConversionRun takes for the input's spelling.
+    if (shortName && name.find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) {
+      continue;
+    }
     // Created and named for removal with signals blocked, so that a signal
     // finds both or neither; a name too long to be kept is not made at all.
     BlockSignals();
@@ -77,12 +82,17 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
   return false;
 }
 
-bool TempFile::Close() {
+bool TempFile::EndWrites() {
+  // The duplicate keeps the file open until it is kept or discarded, so that
+  // Discard and a signal can empty it through it: its own mode may refuse
+  // an open by its name.
+  const FileHandle duplicate = DuplicateFile(handle_);
+  if (duplicate == kInvalidHandle) return false;
   BlockSignals();
-  SetFileRemovedOnSignal(*folder_, name_, kInvalidHandle);  // by its name alone once closed
+  SetFileRemovedOnSignal(*folder_, name_, duplicate);
   UnblockSignals();
   const bool closed = CloseFileHandle(handle_);
-  handle_ = kInvalidHandle;
+  handle_ = duplicate;
   return closed;
 }
 
@@ -98,14 +108,12 @@ std::optional<Kept> TempFile::Keep() {
 
 void TempFile::Discard() {
   if (!name_.empty()) {
-    // A signal finds the file named until it is removed, and never a name
-    // that another file may have taken since. The truncation waits outside:
-    // by name, its open could wait, and only SIGKILL would end it there.
+    // A signal finds the file named until it is removed or emptied, and
+    // never a name that another file may have taken since.
     BlockSignals();
-    const bool removed = RemoveFile(*folder_, name_);
-    if (removed) SetFileRemovedOnSignal(*folder_, "", kInvalidHandle);
+    if (!RemoveFile(*folder_, name_)) TruncateFile(handle_);
+    SetFileRemovedOnSignal(*folder_, "", kInvalidHandle);
     UnblockSignals();
-    if (!removed) TruncateFile(*folder_, name_, handle_);
   }
   if (handle_ != kInvalidHandle) CloseFileHandle(handle_);
   handle_ = kInvalidHandle;

@@ -64,7 +64,8 @@ class Kept {
 // An output written under a temporary name beside its final name and moved
 // there (rename) only when complete, so that nobody sees half a file under
 // the final name and an earlier file of that name stays as it was until
-// then. While the temporary file exists, a signal removes it.
+// then. While the temporary file exists, a signal removes it, or empties it
+// through the handle held open until the rename where it cannot be removed.
 class TempFile {
  public:
   TempFile() = default;
@@ -76,25 +77,28 @@ class TempFile {
   // (which must stay open while this object lives), R twelve base-36 digits
   // of a RandomNumber, a new one for each name taken; where the system
   // refuses that name, "~" and eight of the digits, no longer than
-  // `finalName`. It has the earlier file's permissions (CopyPermissions)
-  // before any sample is written. False when MayReplace refuses, there is no
-  // random number, or nothing can be created or given its permissions.
+  // `finalName`, with at least one letter. It has the earlier file's
+  // permissions (CopyPermissions) before any sample is written. False when
+  // MayReplace refuses, there is no random number, or nothing can be
+  // created or given its permissions.
   bool Create(const Folder& folder, const std::string& finalName, FileHandle input);
 
   FileHandle handle() const { return handle_; }
   const std::string& name() const { return name_; }
 
-  // Closes the file. False when the close reports lost data.
-  bool Close();
+  // Ends the writes: closes the handle written through, false when that
+  // close reports lost data, and holds a duplicate of it (DuplicateFile)
+  // open until the file is kept or discarded.
+  bool EndWrites();
 
-  // Moves the closed file over the final name (MoveReplacing), with signals
+  // Moves the file over the final name (MoveReplacing), with signals
   // blocked from just before, and keeps them blocked once it is there.
   // Nothing when rename fails: the signals are then unblocked, and the file
   // goes with Discard.
   [[nodiscard]] std::optional<Kept> Keep();
 
-  // Removes the file, or truncates it where it cannot be removed; nothing
-  // when there is none or it was kept.
+  // Removes the file, or empties it through its handle where it cannot be
+  // removed, and closes the handle.
   void Discard();
 
  private:

@@ -37,24 +37,11 @@ char g_removeName[4096];
 int g_removeFile = -1;
 volatile sig_atomic_t g_removeSet = 0;
 
-// TruncateFile, async-signal-safe. Through the open file where there is
-// one: its mode may let nobody open it again.
-void Truncate(int folder, const char* name, int file) {
-  if (file >= 0) {
-    ftruncate(file, 0);
-    return;
-  }
-  const int fd = openat(folder, name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) close(fd);
-}
-
 // The handler, run with every signal blocked (sa_mask) and the signal's
 // action reset to SIG_DFL (SA_RESETHAND): the signal raised again ends the
 // process as it would have, once the handler returns.
 void RemoveAndDie(int signalNumber) {
-  if (g_removeSet && unlinkat(g_removeFolder, g_removeName, 0) != 0) {
-    Truncate(g_removeFolder, g_removeName, g_removeFile);
-  }
+  if (g_removeSet && unlinkat(g_removeFolder, g_removeName, 0) != 0) ftruncate(g_removeFile, 0);
   kill(getpid(), signalNumber);
 }
 
@@ -91,25 +78,50 @@ bool IsMappedId(unsigned id, const std::string& kind) {
   return id != (end == overflow.c_str() ? 65534ul : overflowId);
 }
 
+// Opens `name` in `dir` (an O_PATH open with `pathFlags`), and only where
+// that is a regular file, and the file `was` describes where given, reopens
+// it with `flags` through /proc/self/fd: so nothing swapped in meanwhile (a
+// FIFO, a device, a terminal) is opened. -1 and errno ENOENT where /proc is
+// missing, ESTALE where it is not that file.
+int ReopenRegular(int dir, const char* name, int pathFlags, int flags, const struct stat* was) {
+  const int path = openat(dir, name, O_PATH | O_CLOEXEC | pathFlags);
+  struct stat st;
+  int fd = -1, why = path < 0 ? errno : ESTALE;
+  if (path >= 0 && fstat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+      (!was || (st.st_dev == was->st_dev && st.st_ino == was->st_ino))) {
+    fd = open(("/proc/self/fd/" + std::to_string(path)).c_str(), flags | O_CLOEXEC);
+    why = errno;
+  }
+  if (path >= 0) close(path);
+  errno = why;
+  return fd;
+}
+
 // Opens `name` in `dir` for reading, as cat does. The first open has
 // O_NONBLOCK, so that a FIFO is never waited on. Where it meets a lease (a
 // Samba oplock) it starts the lease break and fails with EWOULDBLOCK; a
 // blocking open then waits until the lease is released or broken, within
 // /proc/sys/fs/lease-break-time, and the kernel grants no new lease
-// meanwhile. That open reopens an O_PATH open through /proc/self/fd, and
-// only where it is a regular file, so that a FIFO swapped in meanwhile is
-// not waited on either; without /proc, by name.
+// meanwhile. That open goes through ReopenRegular; without /proc, by name.
 int OpenForReading(int dir, const char* name, int flags) {
   int fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
   if (fd >= 0 || errno != EWOULDBLOCK) return fd;
-  const int path = openat(dir, name, O_PATH | O_CLOEXEC | flags);
-  struct stat st;
-  if (path >= 0 && fstat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-    fd = open(("/proc/self/fd/" + std::to_string(path)).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) fd = openat(dir, name, O_RDONLY | O_CLOEXEC | flags);
-  }
-  if (path >= 0) close(path);
+  fd = ReopenRegular(dir, name, flags, O_RDONLY, nullptr);
+  if (fd < 0 && errno == ENOENT) fd = openat(dir, name, O_RDONLY | O_CLOEXEC | flags);
   return fd;
+}
+
+// Whether this user may write the regular file `name` in `dir`, which `was`
+// describes, asked by an open for writing (without truncating, without
+// waiting): on a FUSE mount without default_permissions (sshfs) only the
+// server knows, and faccessat answers yes. Only EACCES and EPERM say no;
+// anything else (a lease's EWOULDBLOCK, ETXTBSY) is left to rename.
+// Without /proc, faccessat.
+bool MayWrite(int dir, const char* name, const struct stat& was) {
+  const int fd = ReopenRegular(dir, name, O_NOFOLLOW, O_WRONLY | O_NONBLOCK | O_NOCTTY, &was);
+  if (fd >= 0) close(fd);
+  if (fd < 0 && errno == ENOENT) return faccessat(dir, name, W_OK, AT_EACCESS) == 0;
+  return fd >= 0 || (errno != EACCES && errno != EPERM);
 }
 
 // Copies the access ACL of the earlier file `like` to `fd`, its owner,
@@ -117,8 +129,9 @@ int OpenForReading(int dir, const char* name, int flags) {
 // `fd` took from its folder's default ACL where `like` has none. There is
 // no getxattr relative to a folder: the name goes through /proc/self/fd,
 // or, where that is missing, the earlier file is opened. A file system
-// without ACLs (ENOTSUP: FUSE, FAT) has nothing to copy.
-bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
+// without ACLs (ENOTSUP: FUSE, FAT) has nothing to copy, nor has a file
+// `asEarlier` (CopyPermissions) where the earlier one has no ACL.
+bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode, bool asEarlier) {
   static char acl[65536];  // the largest value an extended attribute may have
   const char* const kName = "system.posix_acl_access";
   const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + like;
@@ -133,7 +146,8 @@ bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode) {
   }
   if (size < 0) {
     if (errno != ENODATA && errno != ENOTSUP) return false;
-    return fremovexattr(fd, kName) == 0 || errno == ENODATA || errno == ENOTSUP;
+    return fremovexattr(fd, kName) == 0 || errno == ENODATA || errno == ENOTSUP ||
+           (asEarlier && errno == EPERM);
   }
   // After a 4-byte version, entries of 8 bytes: a 2-byte tag, 2-byte
   // permissions and a 4-byte id, little-endian. The group class is the mask
@@ -261,6 +275,11 @@ std::int64_t FileSize(FileHandle file) {
   return fstat(Fd(file), &st) == 0 ? st.st_size : -1;
 }
 
+FileHandle DuplicateFile(FileHandle file) {
+  const int fd = fcntl(Fd(file), F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
 bool CloseFileHandle(FileHandle file) {
   return close(Fd(file)) == 0;
 }
@@ -269,9 +288,9 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input,
                 EarlierFile& earlier) {
   // One fstatat, not following a link: rename replaces the link itself. A
   // link is followed only to see whether it leads to the input. Refused
-  // here: a directory, what faccessat says this user may not write (root
-  // may), the input; whatever else may not be replaced (a sticky folder,
-  // append-only), rename refuses.
+  // here: a directory, a file this user may not write (MayWrite; for a
+  // link, faccessat; root may), the input; whatever else may not be
+  // replaced (a sticky folder, append-only), rename refuses.
   const int dir = Fd(folder.handle);
   struct stat out, in;
   if (fstatat(dir, InFolder(name), &out, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
@@ -279,7 +298,8 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input,
   if (S_ISLNK(out.st_mode) && fstatat(dir, InFolder(name), &out, 0) != 0) return errno == ENOENT;
   return fstat(Fd(input), &in) == 0 && !S_ISDIR(out.st_mode) &&
          !(out.st_dev == in.st_dev && out.st_ino == in.st_ino) &&
-         faccessat(dir, InFolder(name), W_OK, AT_EACCESS) == 0;
+         (earlier.regular ? MayWrite(dir, InFolder(name), out)
+                          : faccessat(dir, InFolder(name), W_OK, AT_EACCESS) == 0);
 }
 
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile& earlier,
@@ -299,20 +319,27 @@ bool CopyPermissions(const Folder& folder, const std::string& like, const Earlie
   if (!earlier.regular) return true;
   // The owner can be given only by root, the group by a member of it
   // (fchown), and an id that the user namespace does not map would name
-  // someone else; a group not kept gets no more than others. The ACL is
-  // copied narrowed to the mode, and the mode set last, as fchown may clear
-  // some of its bits. A file system without modes (FAT: ENOSYS) keeps the
-  // file as it was made, never more open than the earlier one there.
+  // someone else. The group counts as kept where fstat shows it (bindfs
+  // --chgrp-ignore answers 0 and keeps none); a group not kept gets no
+  // more than others. The ACL is copied narrowed to the mode, and the mode
+  // set last, as fchown may clear some of its bits.
   const int fd = Fd(file);
   const uid_t uid = IsMappedId(earlier.owner, "uid") ? earlier.owner : static_cast<uid_t>(-1);
   const gid_t gid = IsMappedId(earlier.group, "gid") ? earlier.group : static_cast<gid_t>(-1);
-  const bool groupKept =
-      (fchown(fd, uid, gid) == 0 || fchown(fd, static_cast<uid_t>(-1), gid) == 0) &&
-      gid != static_cast<gid_t>(-1);
+  if (fchown(fd, uid, gid) != 0) fchown(fd, static_cast<uid_t>(-1), gid);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
   mode_t mode = earlier.mode;
-  if (!groupKept) mode &= ~(070 & ~((mode & 07) << 3));
-  return CopyAccessAcl(Fd(folder.handle), like, fd, mode) &&
-         (fchmod(fd, mode) == 0 || errno == ENOSYS || errno == ENOTSUP);
+  if (st.st_gid != gid) mode &= ~(070 & ~((mode & 07) << 3));
+  // A file that fstat shows as another's, already as the earlier one was
+  // (FAT or exFAT mounted for all users), has nothing to be given: the
+  // system's EPERM is no failure there. A file system without modes
+  // (FAT: ENOSYS) keeps the file as it was made.
+  const bool asEarlier = st.st_uid != geteuid() && st.st_uid == earlier.owner &&
+                         st.st_gid == earlier.group && (st.st_mode & 0777) == mode;
+  return CopyAccessAcl(Fd(folder.handle), like, fd, mode, asEarlier) &&
+         (fchmod(fd, mode) == 0 || errno == ENOSYS || errno == ENOTSUP ||
+          (asEarlier && errno == EPERM));
 }
 
 bool FileExists(const Folder& folder, const std::string& name) {
@@ -329,8 +356,8 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return unlinkat(Fd(folder.handle), InFolder(name), 0) == 0;
 }
 
-void TruncateFile(const Folder& folder, const std::string& name, FileHandle file) {
-  Truncate(Fd(folder.handle), InFolder(name), Fd(file));
+void TruncateFile(FileHandle file) {
+  if (ftruncate(Fd(file), 0) != 0) return;  // nothing more to try
 }
 
 void BlockSignals() {

@@ -253,6 +253,14 @@ std::int64_t FileSize(FileHandle file) {
   return GetFileSizeEx(ToHandle(file), &size) ? size.QuadPart : -1;
 }
 
+FileHandle DuplicateFile(FileHandle file) {
+  HANDLE duplicate;
+  return DuplicateHandle(GetCurrentProcess(), ToHandle(file), GetCurrentProcess(), &duplicate, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)
+             ? FromHandle(duplicate)
+             : kInvalidHandle;
+}
+
 bool CloseFileHandle(FileHandle file) {
   return CloseHandle(ToHandle(file)) != 0;
 }
@@ -342,15 +350,9 @@ bool RemoveFile(const Folder& folder, const std::string& name) {
   return DeleteFileA(InFolder(folder, name).c_str()) != 0;
 }
 
-void TruncateFile(const Folder& folder, const std::string& name, FileHandle open) {
-  if (open != kInvalidHandle) {
-    LARGE_INTEGER start{};
-    if (SetFilePointerEx(ToHandle(open), start, nullptr, FILE_BEGIN)) SetEndOfFile(ToHandle(open));
-    return;
-  }
-  HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_WRITE, 0, nullptr,
-                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+void TruncateFile(FileHandle file) {
+  LARGE_INTEGER start{};
+  if (SetFilePointerEx(ToHandle(file), start, nullptr, FILE_BEGIN)) SetEndOfFile(ToHandle(file));
 }
 
 void BlockSignals() {

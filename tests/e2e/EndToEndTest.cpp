@@ -171,7 +171,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
       // is read once the lease is broken, with /proc and without.
       {{"voice.wav"}, 0, "voice.wss", "", "", {.leased = leased}},
       {{"voice.wav"}, 0, "voice.wss", "", "",
-       {.prefix = geteuid() == 0 ? Native(kWithoutProcFds) : Native({}), .leased = leased}},
+       {.prefix = geteuid() == 0 ? Native(WithoutProc()) : Native({}), .leased = leased}},
       // An open that fails with EAGAIN (a FUSE file system's) fails, as cat's does.
       {{UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "", {.environment = noLeaks,
        .prefix = Native({"strace", "-qq", "-o/dev/null", "-P", "voice.wav",
@@ -266,12 +266,13 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const Bytes writeOnlyForNobody = Acl({{1, 6}, {2, 2}, {4, 4}, {0x10, 6}, {0x20, 4}});
   const Bytes defaultForNobody = Acl({{1, 7}, {2, 6}, {4, 5}, {0x10, 7}, {0x20, 5}});
   constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
+  const char* const kFds = "/proc/$$/fd";
   const char* const kPid1 = "-e inject=unlinkat:error=EPERM unshare -pf";
   const char* const kPid1NoGetrandom =
       "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf";
   // File systems through FUSE, mounted on "out" from the scratch folder;
   // the devices they need are made where a chroot lacks them.
-  const std::string kFuse = "{ [ -e /dev/fuse ] || mknod /dev/fuse c 10 229; } && ";
+  const std::string kFuse = "{ [ -e /dev/fuse ] || mknod -m 666 /dev/fuse c 10 229; } && ";
   const std::string fat =
       kFuse + "mkfs.vfat -C fat.img 8192 >/dev/null && fusefat -o rw+ fat.img out";
   const std::string exfat =
@@ -280,6 +281,16 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       "{ [ -e $dev ] || mknod $dev b 7 ${dev#/dev/loop}; } && losetup $dev exfat.img && " +
       "mount.exfat-fuse $dev out";
   const std::string bindfs = kFuse + "mkdir -p bound && bindfs --xattr-none bound out";
+  // The earlier output made beneath, where chown works.
+  const std::string ignoresChown = kFuse + "mkdir -p bound && echo -n earlier output >bound/" +
+                                   "voice.wss && chown 65534:50 bound/voice.wss && bindfs " +
+                                   "--chown-ignore --chgrp-ignore bound out";
+  // sshfs to an sftp server that runs as nobody, as nobody's own mount
+  // would; allow_other lets root make the files there.
+  const std::string sshfs = kFuse + "mkdir -m 777 -p bound && printf '#!/bin/sh\\nexec setpriv " +
+                            "--reuid=65534 --regid=65534 --clear-groups " +
+                            "/usr/lib/openssh/sftp-server' >sftp && chmod +x sftp && " +
+                            "sshfs -o ssh_command=$PWD/sftp,allow_other x:$PWD/bound out";
   struct {
     const char* what;
     int runAs = 0;          // 0: root; kNobody; kUsers: nobody, a member of group 100 too
@@ -291,9 +302,9 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     bool link = false;  // voice.wss is the runner's symbolic link to the earlier file
     const Bytes* acl = nullptr;
     const Bytes* folderAcl = nullptr;    // the folder's default ACL
-    bool appendOnly = false;             // the earlier file's, as chattr +a makes it
+    const char* appendOnly = nullptr;    // made so, as chattr +a makes it: "voice.wss" or "."
     bool badInput = false;               // the input is no WAV file
-    bool hideProc = false;               // run with kWithoutProcFds
+    const char* hideProc = nullptr;      // run WithoutProc(hideProc)
     bool userNamespace = false;          // as RunOptions says
     const char* strace = nullptr;        // strace's options, and words before the program
     const std::string* mount = nullptr;  // the file system of the folder
@@ -335,36 +346,54 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
        .earlierMode = 0666, .earlierUid = 0, .earlierGid = 0, .mode = 0666},
       {.what = "nobody: its own link in a sticky folder to another's file", .runAs = kNobody,
        .folderMode = 01777, .earlierMode = 0666, .earlierUid = 0, .earlierGid = 0, .link = true},
-      {.what = "an append-only earlier output", .earlierMode = 0644, .appendOnly = true,
+      {.what = "an append-only earlier output", .earlierMode = 0644, .appendOnly = "voice.wss",
        .status = 2, .mode = 0644},
+      // Only the file's handle can empty it: its mode 0066 shuts its owner out.
+      {.what = "nobody in an append-only folder: another's earlier 0066", .runAs = kNobody,
+       .earlierMode = 0066, .earlierUid = 0, .earlierGid = 0, .appendOnly = ".", .status = 2,
+       .mode = 0066, .uid = 0, .gid = 0, .leftover = true},
       {.what = "an fstatat of the earlier output that fails", .earlierMode = 0640,
        .strace = "-P voice.wss -e inject=newfstatat:error=EIO", .status = 2, .mode = 0640},
       {.what = "an ACL, without /proc", .earlierMode = 0644, .acl = &noneForNobody,
-       .hideProc = true, .mode = 0644},
+       .hideProc = kFds, .mode = 0644},
       {.what = "nobody: an ACL it can read neither through /proc nor by opening the file",
        .runAs = kNobody, .earlierMode = 0644, .earlierUid = 0, .earlierGid = 0,
-       .acl = &writeOnlyForNobody, .hideProc = true, .status = 2, .mode = 0664, .uid = 0,
+       .acl = &writeOnlyForNobody, .hideProc = kFds, .status = 2, .mode = 0664, .uid = 0,
        .gid = 0},
       {.what = "an ACL that cannot be set", .earlierMode = 0644, .acl = &noneForNobody,
        .strace = "-e inject=fsetxattr:error=EINVAL", .status = 2, .mode = 0644},
       {.what = "a mode that cannot be set", .earlierMode = 0640,
        .strace = "-e inject=fchmod:error=EPERM", .status = 2, .mode = 0640},
+      {.what = "a mode that cannot be set, the user's own file as the earlier one",
+       .earlierMode = 0600, .strace = "-e inject=fchmod:error=EPERM", .status = 2, .mode = 0600},
+      {.what = "an ACL read answered ENOTSUP", .earlierMode = 0640,
+       .strace = "-e inject=lgetxattr:error=EOPNOTSUPP", .mode = 0640},
       // No ACLs and no modes: the new file stays as it was made.
       {.what = "no ACLs to remove, no modes to set", .earlierMode = 0640,
        .strace = "-e inject=fremovexattr:error=EOPNOTSUPP -e inject=fchmod:error=EOPNOTSUPP",
        .mode = 0600},
       {.what = "bindfs without extended attributes", .earlierMode = 0640, .mount = &bindfs,
        .mode = 0640},
+      {.what = "bindfs that ignores chown: group 50 not kept", .earlierMode = 0660,
+       .mount = &ignoresChown, .mode = 0600, .uid = 0, .gid = 0},
+      {.what = "nobody on sshfs: a read-only earlier output", .runAs = kNobody, .earlierMode = 0444,
+       .mount = &sshfs, .status = 2, .mode = 0444},
       {.what = "FAT through FUSE", .earlierMode = 0700, .mount = &fat, .mode = 0700},
       {.what = "FAT through FUSE, the input voice.WSS", .input = "voice.WSS", .mount = &fat,
        .status = 2},
       {.what = "exFAT through FUSE", .earlierMode = 0777, .mount = &exfat, .mode = 0777},
+      // Mounted by root for all: every file shows as root's 0777.
+      {.what = "nobody on exFAT through FUSE", .runAs = kNobody, .earlierMode = 0777,
+       .mount = &exfat, .mode = 0777, .uid = 0, .gid = 0},
       {.what = "exFAT through FUSE, the input voice.WSS", .input = "voice.WSS", .mount = &exfat,
        .status = 2},
       // Owner and group 65534 are not mapped and read as the overflow id
       // 65534, which maps to 2.
       {.what = "a user namespace: an owner and a group it cannot name", .earlierMode = 0662,
        .earlierUid = kNobody, .earlierGid = kNobody, .userNamespace = true, .mode = 0622},
+      // Without /proc no id reads as mapped, and 65534 is the overflow id.
+      {.what = "without /proc: owner and group 65534 not given", .earlierMode = 0660,
+       .earlierUid = kNobody, .earlierGid = kNobody, .hideProc = "/proc", .mode = 0600},
       // Only the open file's handle can truncate it: its mode 0002 shuts its owner out.
       {.what = "nobody: a failed write and removal", .runAs = kNobody, .earlierMode = 0002,
        .earlierUid = 0, .earlierGid = 0, .strace = "-e inject=unlinkat:error=EPERM prlimit --fsize=40",
@@ -372,6 +401,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       {.what = "nobody: a signal after the header, and a failed removal", .runAs = kNobody,
        .earlierMode = 0002, .earlierUid = 0, .earlierGid = 0,
        .strace = "-e inject=unlinkat:error=EPERM -e inject=write:signal=SIGINT:when=1",
+       .status = 128 + SIGINT, .mode = 0002, .uid = 0, .gid = 0, .leftover = true},
+      {.what = "nobody: a signal as the removal fails", .runAs = kNobody, .earlierMode = 0002,
+       .earlierUid = 0, .earlierGid = 0,
+       .strace = "-e inject=unlinkat:error=EPERM:signal=SIGINT prlimit --fsize=40",
        .status = 128 + SIGINT, .mode = 0002, .uid = 0, .gid = 0, .leftover = true},
       // The removal reported done, as though another file had taken the name
       // since: a signal just then leaves that file alone.
@@ -421,21 +454,21 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       ASSERT_TRUE(!c.link || lchown((out / "voice.wss").c_str(), runner, runner) == 0);
       if (c.link) expected["voice.wss"] = "\x01link to earlier";
     }
+    ASSERT_TRUE(chmod(out.c_str(), static_cast<mode_t>(c.folderMode)) == 0 || c.mount);
     int flags = FS_APPEND_FL;
-    const int earlierFd = open((out / earlier).c_str(), O_RDONLY);
+    const int flagged = c.appendOnly ? open((out / c.appendOnly).c_str(), O_RDONLY) : -1;
     if ((c.acl && setxattr((out / earlier).c_str(), "system.posix_acl_access", c.acl->data(),
                            c.acl->size(), 0) != 0) ||
         (c.folderAcl && setxattr(out.c_str(), "system.posix_acl_default", c.folderAcl->data(),
                                  c.folderAcl->size(), 0) != 0) ||
-        (c.appendOnly && ioctl(earlierFd, FS_IOC_SETFLAGS, &flags) != 0)) {
+        (c.appendOnly && ioctl(flagged, FS_IOC_SETFLAGS, &flags) != 0)) {
       Skip(std::string(": ") + std::strerror(errno) + ";");
-      close(earlierFd);
+      close(flagged);
       fs::remove_all(out);
       continue;
     }
-    ASSERT_TRUE(chmod(out.c_str(), static_cast<mode_t>(c.folderMode)) == 0 || c.mount);
     RunOptions options = {.program = (dir_ / "bronta").string(), .workingDir = out.string()};
-    if (c.hideProc) options.prefix = kWithoutProcFds;
+    if (c.hideProc) options.prefix = WithoutProc(c.hideProc);
     options.userNamespace = c.userNamespace;
     // LeakSanitizer, in the sanitizer build, cannot run under a tracer.
     options.environment = {"ASAN_OPTIONS=detect_leaks=0"};
@@ -448,8 +481,8 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
     for (std::string word; words >> word;) options.prefix.push_back(word);
     const RunResult result = RunProgram({c.input}, options);
     flags = 0;
-    if (c.appendOnly) ioctl(earlierFd, FS_IOC_SETFLAGS, &flags);
-    close(earlierFd);
+    if (c.appendOnly) ioctl(flagged, FS_IOC_SETFLAGS, &flags);
+    close(flagged);
     if (result.status == 126 || result.status == 127) {
       Skip(": no namespace, setpriv, strace or unshare here;");
     } else {
@@ -474,7 +507,7 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
         EXPECT_EQ(Bytes(acl, size > 0 ? static_cast<std::size_t>(size) : 0), c.acl ? *c.acl : "");
       }
     }
-    if (c.mount) Shell("umount -d out && rm -f fat.img exfat.img && rm -rf bound");
+    if (c.mount) Shell("umount -d out && rm -f fat.img exfat.img sftp && rm -rf bound");
     fs::remove_all(out);
   }
   if (!skipped.empty()) GTEST_SKIP() << "rows not run:" << skipped;

@@ -49,7 +49,7 @@ const std::map<std::string, int> kExpectedStatus = {
     {ReadOnce, 5},           {SeekTo, 5},
     {FileSize, 5},           {WriteOnce, 6},
     {kCloseInput, 0},        {kCloseOutput, 6},
-    {Nth(MoveReplacing), 2},
+    {Nth(DuplicateFile), 6}, {Nth(MoveReplacing), 2},
 };
 
 int ExpectedStatus(const std::string& step) {
@@ -214,11 +214,24 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   EXPECT_EQ(ends.front(), 9);
   EXPECT_EQ(ends.back(), 5);
   EXPECT_TRUE(std::is_sorted(ends.begin(), ends.end(), std::greater<>()));
+  // The short temporary name of an input NAME.WSS too long for the usual
+  // one holds a letter, or the case probe would find it under its upper
+  // case: the random number 1 gives digits alone.
+  if (!UnderWine()) {
+    const std::string name(251, 'w');
+    walk.Prepare();
+    Tree expected = walk.Expected(false);
+    WriteFile(walk.dir / (name + ".WSS"), expected[name + ".WSS"] = walk.input);
+    expected[name + ".wss"] = walk.converted;
+    ExpectRun(RunProgram({name + ".WSS"}, {.workingDir = walk.dir.path().string(),
+                                           .environment = {"BRONTA_RANDOM_FROM=1"}}),
+              0, walk.dir.path(), expected);
+  }
 }
 
 // An interrupt ends the run without a message and without a temporary
-// file, and keeps the earlier output; one that comes at the final move
-// waits for it, and the run ends as the success it is, or, where the move
+// file, and keeps the earlier output; one that comes at the final move or
+// after it waits, and the run ends as the success it is, or, where the move
 // fails, as an interrupted run. Every signal is also sent once the
 // temporary file holds samples. Started with the signal ignored, as nohup
 // and a shell's background jobs start it, the run is not stopped at all.
@@ -234,10 +247,9 @@ TEST(FaultWalk, AnInterruptAtAnyStepLeavesNoTemporaryFile) {
       walk, "BRONTA_INTERRUPT_AT",
       "injected interrupt: ", [&](const RunResult& result, const std::string& step, int n) {
         if (!firstWrite && step.rfind(WriteOnce, 0) == 0) firstWrite = n;
-        if (step != Nth(MoveReplacing))
-          return expectInterrupted(result, kSignals[n % kSignals.size()]);
-        move = n;
-        walk.Expect(result, 0);
+        if (step == Nth(MoveReplacing)) move = n;
+        if (!move) return expectInterrupted(result, kSignals[n % kSignals.size()]);
+        walk.Expect(result, 0);  // the move and what follows it
       });
   if (steps < 0) GTEST_SKIP() << "this system delivered no interrupt to the program";
   EXPECT_GT(steps, 10) << "too few operations for a full conversion";

@@ -27,13 +27,19 @@ struct RunOptions {
   enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;
 };
 
-// A prefix that runs the command with an empty /proc/self/fd: root mounts a
-// tmpfs on it in a mount namespace of its own, which reaches no other process
-// (/proc made private, not /, which in a chroot is no mount).
-inline const char kHideFds[] =
-    "mount --make-rprivate /proc && mount -t tmpfs none /proc/$$/fd && exec \"$0\" \"$@\"";
-inline const std::vector<std::string> kWithoutProcFds = {"unshare", "-m", "--propagation=unchanged",
-                                                         "sh",      "-c", kHideFds};
+// A prefix that runs the command with `hidden` ("/proc/$$/fd", its own
+// /proc/self/fd, or all of /proc) empty: root mounts a tmpfs on it in a mount
+// namespace of its own, which reaches no other process (/proc made private,
+// not /, which in a chroot is no mount).
+inline std::vector<std::string> WithoutProc(const std::string& hidden = "/proc/$$/fd") {
+  return {"unshare",
+          "-m",
+          "--propagation=unchanged",
+          "sh",
+          "-c",
+          std::string("mount --make-rprivate /proc && mount -t tmpfs none ") + hidden +
+              " && exec \"$0\" \"$@\""};
+}
 
 struct RunResult {
   std::string out;  // standard output

@@ -19,7 +19,7 @@ namespace testing_support {
 using Tree = std::map<std::string, std::string>;
 
 inline std::string SizeOnly(std::uintmax_t size) {
-  return "\x01" + std::to_string(size) + " bytes";
+  return std::string(1, '\x01').append(std::to_string(size)).append(" bytes");
 }
 
 inline Tree TreeOf(const std::filesystem::path& dir, const std::string& prefix = "") {
