@@ -4,11 +4,11 @@
 #   test   all that the tests need besides: GoogleTest, clang's sanitizer
 #          and fuzzer runtimes, clang-format and clang-tidy, gcovr, strace,
 #          groff, git, python3, Xvfb, FAT, exFAT and bindfs through FUSE with
-#          their mkfs, the mingw-w64 cross compilers (win32 thread model),
-#          Wine (32- and 64-bit), and the locales the tests name (Western
-#          and Japanese UTF-8, Shift_JIS, GB18030); where the kernel runs no
-#          32-bit programs, qemu-user from the backports suite, which runs
-#          32-bit Wine
+#          their mkfs, sshfs and the sftp server it runs, the mingw-w64
+#          cross compilers (win32 thread model), Wine (32- and 64-bit), and
+#          the locales the tests name (Western and Japanese UTF-8, Shift_JIS,
+#          GB18030); where the kernel runs no 32-bit programs, qemu-user from
+#          the backports suite, which runs 32-bit Wine
 #   bench  the benchmark's tools: hyperfine, GNU time, sox, python3
 # Needs root (or sudo) only when something is missing.
 #   install-deps.sh [build|test|bench]   (default: test)
@@ -21,6 +21,7 @@ case $scope in
   test)
     packages+=(clang libclang-rt-14-dev clang-format clang-tidy libgtest-dev locales gcovr strace
                groff-base git python3 xvfb xauth fusefat bindfs exfat-fuse dosfstools exfatprogs
+               sshfs openssh-sftp-server
                g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386) ;;
   bench) packages+=(hyperfine time sox python3) ;;
   *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
