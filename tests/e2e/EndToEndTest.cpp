@@ -122,6 +122,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
   const std::vector<std::string> noLeaks = {"ASAN_OPTIONS=detect_leaks=0"};  // not under strace
   const std::string leased = UnderWine() ? "" : "voice.wav";
   struct {
+    const char* what;
     std::vector<std::string> args;
     int status;               // kShowsBanner: the banner, and 0
     std::string output = "";  // the file it writes
@@ -132,65 +133,72 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     int statusWithoutManifest = 0;
   } const cases[] = {
       // clang-format off
-      {{}, kShowsBanner},
-      {{""}, dropsEmpty ? kShowsBanner : 1},
-      {{"", "voice.wav"}, dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : ""},
-      {{"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
-      {{"my voice.wav"}, 0, "my voice.wss"},
-      // Windows: a name that takes "." literally converts like its plain form.
-      {{UnderWine() ? "\\\\?\\" + WindowsName(dir_ / "voice.wav") : "voice.wav"}, 0, "voice.wss"},
-      {{"snd.old/voice"}, 0, "snd.old/voice.wss"},
-      {{"-h"}, 0, "-h.wss"},  // no options: a file name like any other
-      {{prefix + longName + ".wav"}, 0, longName + ".wss"},
-      {{deepArgument}, 0, deepName + ".wss"},
-      {{"voice.wav"}, 0, "voice.wss", Riff(fmt + Chunk("LIST", "INFOxyz") + Chunk("data", samples) +
+      {"no argument", {}, kShowsBanner},
+      {"an empty argument", {""}, dropsEmpty ? kShowsBanner : 1},
+      {"an empty argument, then voice.wav", {"", "voice.wav"},
+       dropsEmpty ? 0 : 1, dropsEmpty ? "voice.wss" : ""},
+      {"a second argument", {"voice.wav", "ignored-second-argument"}, 0, "voice.wss"},
+      {"a space in the name", {"my voice.wav"}, 0, "my voice.wss"},
+      {"Windows: a \\\\?\\ name, which takes \".\" literally",
+       {UnderWine() ? "\\\\?\\" + WindowsName(dir_ / "voice.wav") : "voice.wav"}, 0, "voice.wss"},
+      {"a dot in the folder alone", {"snd.old/voice"}, 0, "snd.old/voice.wss"},
+      {"no options: -h is a file name", {"-h"}, 0, "-h.wss"},
+      {"the longest name", {prefix + longName + ".wav"}, 0, longName + ".wss"},
+      {"a short name in a deep folder", {deepArgument}, 0, deepName + ".wss"},
+      {"LIST chunks before and after the samples", {"voice.wav"}, 0, "voice.wss",
+       Riff(fmt + Chunk("LIST", "INFOxyz") + Chunk("data", samples) +
        Chunk("LIST", "tail")), Wss(11025, samples, 2000)},
-      // An odd size: the half sample is dropped; more announced than there is.
-      {{"voice.wav"}, 0, "voice.wss", CanonicalWav(11025, "\x01\x02\x03\x04\x05"),
+      {"an odd size: the half sample dropped", {"voice.wav"}, 0, "voice.wss",
+       CanonicalWav(11025, "\x01\x02\x03\x04\x05"),
        Wss(11025, "\x01\x02\x03\x04", 5)},
-      {{"voice.wav"}, 0, "voice.wss", Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
+      {"more announced than there is", {"voice.wav"}, 0, "voice.wss",
+       Riff(fmt) + ChunkHead("data", 100) + "\x01\x02\x03\x04\x05",
        Wss(11025, "\x01\x02\x03\x04", 5)},
-      {{"voice.wav"}, 0, "voice.wss", CanonicalWav(8000, ""), Wss(8000, "", 0)},
-      {{std::string(5000, 'w')}, 1},
-      {{"missing.wav"}, 1},
-      {{"folder.wav"}, 1},
-      {{UnderWine() ? "missing.wav" : "fifo.wav"}, 1},  // Wine would wait for a writer
-      {{"same.wss"}, 2},   // its output is the input itself
-      {{"taken.wav"}, 2},  // the output name is a directory
-      {{"hard.wav"}, 2},   // the output name is a hard link to the input
-      {{"soft.wav"}, 2},   // the output name is a symbolic link to the input
-      {{"loop.wav"}, 2},   // the output name is a symbolic link to itself
-      {{UnderWine() ? "bad.wav" : "mem.wav"}, UnderWine() ? 9 : 5},
-      {{"bad.wav"}, 9},
-      {{"bad.wav"}, 9, "", "", "", {.standardFiles = RunOptions::kBrokenPipe}},
+      {"no samples", {"voice.wav"}, 0, "voice.wss", CanonicalWav(8000, ""), Wss(8000, "", 0)},
+      {"a name too long", {std::string(5000, 'w')}, 1},
+      {"a missing input", {"missing.wav"}, 1},
+      {"an input that is a folder", {"folder.wav"}, 1},
+      {"a FIFO (Wine would wait for a writer)", {UnderWine() ? "missing.wav" : "fifo.wav"}, 1},
+      {"the output is the input itself", {"same.wss"}, 2},
+      {"the output name is a directory", {"taken.wav"}, 2},
+      {"the output name is a hard link to the input", {"hard.wav"}, 2},
+      {"the output name is a symbolic link to the input", {"soft.wav"}, 2},
+      {"the output name is a symbolic link to itself", {"loop.wav"}, 2},
+      {"a first read that fails", {UnderWine() ? "bad.wav" : "mem.wav"}, UnderWine() ? 9 : 5},
+      {"not a WAV file", {"bad.wav"}, 9},
+      {"not a WAV file, a broken pipe", {"bad.wav"}, 9, "", "", "",
+       {.standardFiles = RunOptions::kBrokenPipe}},
       // Under Wine the limit would bind the Wine server, not bronta.exe.
-      {{"voice.wav"}, UnderWine() ? 0 : 6, UnderWine() ? "voice.wss" : "",
+      {"a file size limit", {"voice.wav"}, UnderWine() ? 0 : 6, UnderWine() ? "voice.wss" : "",
        CanonicalWav(8000, Pattern(200000)), Wss(8000, Pattern(200000), 200000),
        {.prefix = Native({"prlimit", "--fsize=100000"})}},
       // An input under a lease that its holder takes again whenever it can
       // is read once the lease is broken, with /proc and without.
-      {{"voice.wav"}, 0, "voice.wss", "", "", {.leased = leased}},
-      {{"voice.wav"}, 0, "voice.wss", "", "",
+      {"a lease", {"voice.wav"}, 0, "voice.wss", "", "", {.leased = leased}},
+      {"a lease, without /proc", {"voice.wav"}, 0, "voice.wss", "", "",
        {.prefix = geteuid() == 0 ? Native(WithoutProc()) : Native({}), .leased = leased}},
       // An open that fails with EAGAIN (a FUSE file system's) fails, as cat's does.
-      {{UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "", {.environment = noLeaks,
+      {"EAGAIN", {UnderWine() ? "missing.wav" : "voice.wav"}, 1, "", "", "",
+       {.environment = noLeaks,
        .prefix = Native({"strace", "-qq", "-o/dev/null", "-P", "voice.wav",
                          "-einject=openat:error=EAGAIN"})}},
       // SIGTERM, ignored by the caller, sent all through a start-up that
       // strace slows down: every rt_sigaction takes 10 ms.
-      {{"voice.wav"}, 0, "voice.wss", "", "", {.environment = noLeaks,
+      {"SIGTERM ignored", {"voice.wav"}, 0, "voice.wss", "", "", {.environment = noLeaks,
        .prefix = Native({"strace", "-Dqq", "-o/dev/null",
                          "-einject=rt_sigaction:delay_exit=10000:when=1+"}),
        .ignoredSignals = {SIGTERM}, .repeatedSignal = UnderWine() ? 0 : SIGTERM}},
       // Started by a supervisor that left SIGTERM blocked, and one waiting.
-      {{"voice.wav"}, 0, "voice.wss", "", "", {.pendingSignals = {SIGTERM}}},
-      {{"x.\x83\x5C"}, 0, "x.wss", "", "", {}, "ja_JP.SJIS"},
-      {{"a.b\x83\x5C"}, 0, "a.wss", "", "", {}, "zh_CN.GB18030"},
-      {{"x.\xE3\x82\xBD"}, 0, "x.wss", "", "", {}, "932"},
-      {{cjk + ".wav"}, 0, cjk + ".wss", "", "", {}, "1252", 1},
-      {{fullwidthTest + ".wav"}, 0, fullwidthTest + ".wss", "", "", {}, "1252", 1},
-      {{"sub\xEF\xBC\x8Ftest.wav"}, 0, "sub\xEF\xBC\x8Ftest.wss", "", "", {}, "1252", 1},
-      {{cyrillic + ".wav"}, 0, cyrillic + ".wss", "", "", {}, "1252", 1},
+      {"SIGTERM blocked", {"voice.wav"}, 0, "voice.wss", "", "", {.pendingSignals = {SIGTERM}}},
+      {"Shift_JIS", {"x.\x83\x5C"}, 0, "x.wss", "", "", {}, "ja_JP.SJIS"},
+      {"GB18030", {"a.b\x83\x5C"}, 0, "a.wss", "", "", {}, "zh_CN.GB18030"},
+      {"code page 932", {"x.\xE3\x82\xBD"}, 0, "x.wss", "", "", {}, "932"},
+      {"a CJK name, short temporary name", {cjk + ".wav"}, 0, cjk + ".wss", "", "", {}, "1252", 1},
+      {"fullwidth letters", {fullwidthTest + ".wav"}, 0, fullwidthTest + ".wss", "", "", {}, "1252",
+       1},
+      {"a fullwidth solidus", {"sub\xEF\xBC\x8Ftest.wav"}, 0, "sub\xEF\xBC\x8Ftest.wss", "", "", {},
+       "1252", 1},
+      {"Cyrillic", {cyrillic + ".wav"}, 0, cyrillic + ".wss", "", "", {}, "1252", 1},
   };  // clang-format on
   const Tree before = TreeOf(dir_.path());
   const char* const codePage = std::getenv("BRONTA_CODE_PAGE");
@@ -211,8 +219,7 @@ TEST_F(EndToEnd, EachCommandLineGivesItsStatusAndOutput) {
     }
     for (const bool manifest : {true, false}) {
       if (!manifest && !wineRow) break;
-      SCOPED_TRACE((c.args.empty() ? "no argument" : c.args[0].substr(0, 40)) +
-                   (manifest ? "" : ", without the manifest"));
+      SCOPED_TRACE(c.what + std::string(manifest ? "" : ", without the manifest"));
       if (!manifest) options.program = std::getenv("BRONTA_PROGRAM_WITHOUT_MANIFEST");
       const int status = manifest ? c.status : c.statusWithoutManifest;
       Tree expected = before;
