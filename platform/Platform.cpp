@@ -6,10 +6,11 @@ namespace platform {
 
 namespace {
 
+constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
 std::string TempName(const std::string& finalName, std::uint64_t random, bool shortName) {
   std::string digits;
-  for (int i = 0; i < 12; ++i, random /= 36)
-    digits += "0123456789abcdefghijklmnopqrstuvwxyz"[random % 36];
+  for (int i = 0; i < 12; ++i, random /= 36) digits += kDigits[random % 36];
   if (!shortName) return finalName + ".tmp-" + digits;
   digits.resize(finalName.size() - 1 < 8 ? finalName.size() - 1 : 8);
   return "~" + digits;
@@ -51,9 +52,7 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     const std::string name = TempName(finalName, random, shortName);
     // A short name of digits alone would be its own upper case, which the
     // case probe of ConversionRun takes for the input's spelling.
-    if (shortName && name.find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) {
-      continue;
-    }
+    if (shortName && name.find_first_of(kDigits + 10) == std::string::npos) continue;
     // Created and named for removal with signals blocked, so that a signal
     // finds both or neither; a name too long to be kept is not made at all.
     BlockSignals();

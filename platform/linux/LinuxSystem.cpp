@@ -82,18 +82,19 @@ bool IsMappedId(unsigned id, const std::string& kind) {
 // that is a regular file, and the file `was` describes where given, reopens
 // it with `flags` through /proc/self/fd: so nothing swapped in meanwhile (a
 // FIFO, a device, a terminal) is opened. -1 and errno ENOENT where /proc is
-// missing, ESTALE where it is not that file.
+// missing, ESTALE where it is not that file. (A close that succeeds
+// leaves errno as it was.)
 int ReopenRegular(int dir, const char* name, int pathFlags, int flags, const struct stat* was) {
   const int path = openat(dir, name, O_PATH | O_CLOEXEC | pathFlags);
+  if (path < 0) return -1;
   struct stat st;
-  int fd = -1, why = path < 0 ? errno : ESTALE;
-  if (path >= 0 && fstat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+  int fd = -1;
+  errno = ESTALE;
+  if (fstat(path, &st) == 0 && S_ISREG(st.st_mode) &&
       (!was || (st.st_dev == was->st_dev && st.st_ino == was->st_ino))) {
     fd = open(("/proc/self/fd/" + std::to_string(path)).c_str(), flags | O_CLOEXEC);
-    why = errno;
   }
-  if (path >= 0) close(path);
-  errno = why;
+  close(path);
   return fd;
 }
 
@@ -140,9 +141,7 @@ bool CopyAccessAcl(int folder, const std::string& like, int fd, mode_t mode, boo
     const int earlier = OpenForReading(folder, like.c_str(), O_NOFOLLOW);
     if (earlier < 0) return false;
     size = fgetxattr(earlier, kName, acl, sizeof acl);
-    const int why = errno;
     close(earlier);
-    errno = why;
   }
   if (size < 0) {
     if (errno != ENODATA && errno != ENOTSUP) return false;
