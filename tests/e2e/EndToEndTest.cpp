@@ -273,7 +273,11 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
   const Bytes writeOnlyForNobody = Acl({{1, 6}, {2, 2}, {4, 4}, {0x10, 6}, {0x20, 4}});
   const Bytes defaultForNobody = Acl({{1, 7}, {2, 6}, {4, 5}, {0x10, 7}, {0x20, 5}});
   constexpr int kNew = -1, kRunner = -1, kNobody = 65534, kUsers = 100;
-  const char* const kFds = "/proc/$$/fd";
+  const char* const kFds = "mount -t tmpfs none /proc/$$/fd";
+  // No uid_map or gid_map to tell the initial user namespace, no overflow id.
+  const char* const kNoIds =
+      "mount --bind /dev/null /proc/$$/uid_map && mount --bind /dev/null /proc/$$/gid_map && "
+      "mount -t tmpfs none /proc/sys/kernel";
   const char* const kPid1 = "-e inject=unlinkat:error=EPERM unshare -pf";
   const char* const kPid1NoGetrandom =
       "-e inject=getrandom:error=ENOSYS -e inject=unlinkat:error=EPERM unshare -pf";
@@ -398,9 +402,10 @@ TEST_F(EndToEnd, TheOutputIsNeverMoreOpenThanTheEarlierOne) {
       // 65534, which maps to 2.
       {.what = "a user namespace: an owner and a group it cannot name", .earlierMode = 0662,
        .earlierUid = kNobody, .earlierGid = kNobody, .userNamespace = true, .mode = 0622},
-      // Without /proc no id reads as mapped, and 65534 is the overflow id.
-      {.what = "without /proc: owner and group 65534 not given", .earlierMode = 0660,
-       .earlierUid = kNobody, .earlierGid = kNobody, .hideProc = "/proc", .mode = 0600},
+      // Without the maps no id reads as mapped, and 65534 is the overflow id.
+      {.what = "no id maps and no overflow id: owner and group 65534 not given",
+       .earlierMode = 0660, .earlierUid = kNobody, .earlierGid = kNobody, .hideProc = kNoIds,
+       .mode = 0600},
       // Only the open file's handle can truncate it: its mode 0002 shuts its owner out.
       {.what = "nobody: a failed write and removal", .runAs = kNobody, .earlierMode = 0002,
        .earlierUid = 0, .earlierGid = 0, .strace = "-e inject=unlinkat:error=EPERM prlimit --fsize=40",

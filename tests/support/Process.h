@@ -27,18 +27,16 @@ struct RunOptions {
   enum { kCaptured, kClosed, kBrokenPipe } standardFiles = kCaptured;
 };
 
-// A prefix that runs the command with `hidden` ("/proc/$$/fd", its own
-// /proc/self/fd, or all of /proc) empty: root mounts a tmpfs on it in a mount
-// namespace of its own, which reaches no other process (/proc made private,
-// not /, which in a chroot is no mount).
-inline std::vector<std::string> WithoutProc(const std::string& hidden = "/proc/$$/fd") {
-  return {"unshare",
-          "-m",
-          "--propagation=unchanged",
-          "sh",
-          "-c",
-          std::string("mount --make-rprivate /proc && mount -t tmpfs none ") + hidden +
-              " && exec \"$0\" \"$@\""};
+// A prefix that runs the command with parts of /proc hidden by `mounts`
+// (by default an empty tmpfs on its own /proc/$$/fd, which is
+// /proc/self/fd once the command runs), in a mount namespace of its own,
+// which reaches no other process (/proc made private, not /, which in a
+// chroot is no mount).
+inline std::vector<std::string> WithoutProc(
+    const std::string& mounts = "mount -t tmpfs none /proc/$$/fd") {
+  const std::string script = "mount --make-rprivate /proc && " + mounts;
+  return {"unshare", "-m", "--propagation=unchanged",
+          "sh",      "-c", script + " && exec \"$0\" \"$@\""};
 }
 
 struct RunResult {
