@@ -170,10 +170,13 @@ std::vector<std::string> SetUpProcess(int, char**) {
 
 LeadByteSet LeadByteRanges() {
   // The system reports the lead bytes as (low, high) pairs, ending at a
-  // pair 0, 0.
+  // pair 0, 0, which comes first in a single-byte code page and in UTF-8.
+  // GetSystemMetrics(SM_DBCSENABLED) is not asked: it would load
+  // user32.dll, and a console process that loads it gets no
+  // CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT (SetConsoleCtrlHandler).
   LeadByteSet set;
   CPINFO info{};
-  if (GetSystemMetrics(SM_DBCSENABLED) == 0 || !GetCPInfo(CP_ACP, &info)) return set;
+  if (!GetCPInfo(CP_ACP, &info)) return set;
   for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
     for (unsigned b = info.LeadByte[i]; b <= info.LeadByte[i + 1]; ++b) set.lead[b] = true;
   }
