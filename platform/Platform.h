@@ -86,9 +86,10 @@ class TempFile {
   FileHandle handle() const { return handle_; }
   const std::string& name() const { return name_; }
 
-  // Ends the writes: closes the handle written through, false when that
-  // close reports lost data, and holds a duplicate of it (DuplicateFile)
-  // open until the file is kept or discarded.
+  // Ends the writes: holds a duplicate of the handle written through
+  // (DuplicateFile) open until the file is kept or discarded, and closes
+  // the first. False when there is no duplicate, or that close reports lost
+  // data.
   bool EndWrites();
 
   // Moves the file over the final name (MoveReplacing), with signals
