@@ -57,10 +57,9 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     // finds both or neither; a name too long to be kept is not made at all.
     BlockSignals();
     CreateFailure why = CreateFailure::kOther;
-    FileHandle file = kInvalidHandle;
-    if (SetFileRemovedOnSignal(folder, name, kInvalidHandle)) {
-      file = CreateNewFile(folder, name, earlier, why);
-    }
+    const FileHandle file = SetFileRemovedOnSignal(folder, name, kInvalidHandle)
+                                ? CreateNewFile(folder, name, earlier, why)
+                                : kInvalidHandle;
     SetFileRemovedOnSignal(folder, file == kInvalidHandle ? "" : name, file);
     UnblockSignals();
     if (file != kInvalidHandle) {
@@ -70,13 +69,10 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
     }
     // Any failure but a taken name may be the name's length, which systems
     // report in many ways: the short name is tried once.
-    if (why == CreateFailure::kNameTaken) {
-      ++taken;
-    } else if (!shortName) {
-      shortName = true;
-    } else {
-      return false;
-    }
+    const bool nameTaken = why == CreateFailure::kNameTaken;
+    if (!nameTaken && shortName) return false;
+    taken += nameTaken ? 1 : 0;
+    shortName = shortName || !nameTaken;
   }
   return false;
 }
@@ -97,7 +93,7 @@ bool TempFile::EndWrites() {
 
 std::optional<Kept> TempFile::Keep() {
   BlockSignals();
-  if (!MoveReplacing(*folder_, name_, finalName_)) {
+  if (!MoveReplacing(*folder_, name_, handle_, finalName_)) {
     UnblockSignals();
     return std::nullopt;
   }

@@ -64,8 +64,13 @@ class Kept {
 // An output written under a temporary name beside its final name and moved
 // there (rename) only when complete, so that nobody sees half a file under
 // the final name and an earlier file of that name stays as it was until
-// then. While the temporary file exists, a signal removes it, or empties it
-// through the handle held open until the rename where it cannot be removed.
+// then. The file is held open until the rename. On Linux, while it exists,
+// a signal removes it (unlinkat), or empties it through the handle
+// (ftruncate) where it cannot be removed. On Windows it is shared with
+// nobody and marked for deletion on its handle (FileDispositionInformation)
+// from its creation to just before the rename, which goes through the
+// handle (FileRenameInformation): no other program can open it meanwhile,
+// and the system removes it as the handle closes, however the process ends.
 class TempFile {
  public:
   TempFile() = default;
@@ -92,14 +97,16 @@ class TempFile {
   // data.
   bool EndWrites();
 
-  // Moves the file over the final name (MoveReplacing), with signals
-  // blocked from just before, and keeps them blocked once it is there.
+  // Moves the file over the final name (MoveReplacing; on Windows, waiting
+  // about three seconds for another program to let an earlier output go),
+  // with signals blocked from just before, and keeps them blocked once it
+  // is there.
   // Nothing when rename fails: the signals are then unblocked, and the file
   // goes with Discard.
   [[nodiscard]] std::optional<Kept> Keep();
 
-  // Removes the file, or empties it through its handle where it cannot be
-  // removed, and closes the handle.
+  // Removes the file (RemoveFile), or empties it through its handle where it
+  // cannot be removed, and closes the handle.
   void Discard();
 
  private:

@@ -346,7 +346,8 @@ bool FileExists(const Folder& folder, const std::string& name) {
   return fstatat(Fd(folder.handle), InFolder(name), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
+bool MoveReplacing(const Folder& folder, const std::string& from, FileHandle,
+                   const std::string& to) {
   const int dir = Fd(folder.handle);
   return renameat(dir, InFolder(from), dir, InFolder(to)) == 0;
 }

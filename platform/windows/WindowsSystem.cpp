@@ -5,8 +5,7 @@
 // After windows.h, which they need.
 #include <ntsecapi.h>
 #include <tlhelp32.h>
-
-#include <cstring>
+#include <winternl.h>
 
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
@@ -15,74 +14,85 @@ namespace BRONTA_SYSTEM {
 
 namespace {
 
+// kInvalidHandle as none: a folder that is not held.
 HANDLE ToHandle(FileHandle file) {
-  return reinterpret_cast<HANDLE>(file);
+  return file == kInvalidHandle ? nullptr : reinterpret_cast<HANDLE>(file);
 }
 FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<FileHandle>(handle);
 }
 
-// Runs `attempt`, which gives ERROR_SUCCESS or the error it met, again for
-// up to a second while the error is one of `busy`: someone else has the file
-// open for a moment (another run finishing the same output, a virus
-// scanner), and such a moment passes. Returns the last result.
-template <typename Attempt>
-DWORD RetryWhileBusy(Attempt attempt, DWORD busy, DWORD alsoBusy = ERROR_SUCCESS) {
-  for (int tries = 1;; ++tries) {
+// ntdll's status of the last call that failed (on every Windows from XP
+// on), which tells apart what GetLastError reports alike.
+extern "C" NTSTATUS NTAPI RtlGetLastNtStatus();
+
+// Runs `attempt`, which gives ERROR_SUCCESS or the error it met, again with
+// a growing pause for about three seconds in all while `busy(error)`:
+// someone else has the file open for a moment (a virus scanner, a sync
+// client, Explorer's preview, another run finishing the same output), and
+// such a moment passes. Three seconds stay under the five that Windows
+// gives a console-close handler. Returns the last result.
+template <typename Attempt, typename Busy>
+DWORD RetryWhileBusy(Attempt attempt, Busy busy) {
+  for (DWORD waited = 0, pause = 10;; waited += pause, pause = pause < 250 ? 2 * pause : 500) {
     const DWORD error = attempt();
-    if (error == ERROR_SUCCESS || (error != busy && error != alsoBusy) || tries == 20) {
-      return error;
-    }
-    Sleep(50);
+    if (error == ERROR_SUCCESS || !busy(error) || waited >= 3000) return error;
+    Sleep(pause);
   }
 }
 
-// Whether `name` is the file open as `file`, by whatever path or link. An
-// open for no access at all sees the file even while others hold it
-// exclusively.
-bool SameFile(const std::string& name, HANDLE file) {
+enum class Identity { kOther, kSame, kUnknown };
+
+// Whether `name` is the file open as `file`, by whatever path or link: the
+// same file index on the same volume. A file system that numbers no file
+// gives every file the index 0, which tells nothing. An open for no access
+// at all sees the file even while others hold it exclusively.
+Identity Compare(const std::string& name, HANDLE file) {
   HANDLE other =
       CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a, b;
-  const bool same = GetFileInformationByHandle(file, &a) && GetFileInformationByHandle(other, &b) &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
-  return same;
+  const bool alike = other != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &a) &&
+                     GetFileInformationByHandle(other, &b) &&
+                     a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                     a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  if (!alike) return Identity::kOther;
+  return a.nFileIndexHigh != 0 || a.nFileIndexLow != 0 ? Identity::kSame : Identity::kUnknown;
+}
+
+// Sets or clears the mark that deletes `file` as its last handle closes
+// (NtSetInformationFile, FileDispositionInformation).
+bool MarkForDeletion(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFORMATION disposition = {remove};
+  IO_STATUS_BLOCK io;
+  return NT_SUCCESS(NtSetInformationFile(file, &io, &disposition, sizeof disposition,
+                                         FileDispositionInformation));
 }
 
 // The console handler runs on a thread of its own, at any moment. It and
 // the main thread agree through one lock, which BlockSignals takes: the
-// main thread holds it while it creates the temporary file and names it
-// here, and from just before the final move to the end, so the handler
-// never misses a file that exists and never reports an interrupted run for
-// an output already in place.
+// main thread holds it while it creates the temporary file and marks it for
+// deletion, and from just before the final move to the end, so the handler
+// never ends the process with an unmarked file and never reports an
+// interrupted run for an output already in place.
 CRITICAL_SECTION g_guard;
 volatile LONG g_interrupted = 0;  // the handler has begun
-// An ANSI call takes a name of fewer than MAX_PATH UTF-16 units, and each
-// unit takes at most 3 bytes in the ANSI code page (UTF-8; 2 in the
-// double-byte code pages), so any name that a file can be made under fits.
-char g_removeName[3 * MAX_PATH];
-bool g_removeSet = false;
 
-HANDLE g_heldFolder = INVALID_HANDLE_VALUE;  // the folder OpenFolder opened
-bool g_printed = false;                      // WriteConsoleLine wrote a line
+HANDLE g_heldFolder = nullptr;  // the folder OpenFolder opened
+bool g_marked = false;          // the temporary file is marked for deletion
+bool g_printed = false;         // WriteConsoleLine wrote a line
 
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the
 // temporary output goes and the process ends with the status that Windows
 // gives an interrupted program, so that a script sees that the run failed.
-// The file is created shareable for deletion, so it can go while the main
-// thread still has it open. A process started with Ctrl+C ignored (start /b,
-// a new process group) never gets here for Ctrl+C: Windows calls no handler
-// then, so the signal stays ignored as it was.
+// The temporary file is marked for deletion, and goes as the process's
+// handles close. A process started with Ctrl+C ignored (start /b, a new
+// process group) never gets here for Ctrl+C: Windows calls no handler then,
+// so the signal stays ignored as it was.
 BOOL WINAPI RemoveAndEnd(DWORD) {
   InterlockedExchange(&g_interrupted, 1);
   EnterCriticalSection(&g_guard);  // never left: the process ends here
-  // The main thread may be writing to the file, so one that cannot be
-  // removed is not emptied here.
-  if (g_removeSet) DeleteFileA(g_removeName);
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
@@ -94,11 +104,9 @@ bool StartedByExplorer() {
   PROCESSENTRY32 entry;
   const auto find = [&](DWORD id) {
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-      if (entry.th32ProcessID == id) return true;
-    }
-    return false;
+    BOOL more = Process32First(snapshot, &entry);
+    while (more && entry.th32ProcessID != id) more = Process32Next(snapshot, &entry);
+    return more != FALSE;
   };
   const bool explorer = find(GetCurrentProcessId()) && find(entry.th32ParentProcessID) &&
                         lstrcmpiA(entry.szExeFile, "explorer.exe") == 0;
@@ -123,11 +131,8 @@ bool ShowsOwnConsole() {
 
 // A key that only modifies others, which ends no wait, as in cmd's "pause".
 bool OnlyModifies(WORD key) {
-  for (const WORD modifier :
-       {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN, VK_CAPITAL, VK_NUMLOCK, VK_SCROLL}) {
-    if (key == modifier) return true;
-  }
-  return false;
+  return key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_LWIN ||
+         key == VK_RWIN || key == VK_CAPITAL || key == VK_NUMLOCK || key == VK_SCROLL;
 }
 
 // A name in the folder. The folder itself is "." in it, but for a \\?\ or
@@ -207,7 +212,7 @@ void EndProcess(int status) {
   // the window waits for a key first, as cmd's "pause" does, with the
   // folder closed meanwhile, so that it can be renamed or removed.
   if (g_printed && ShowsOwnConsole()) {
-    if (g_heldFolder != INVALID_HANDLE_VALUE) CloseHandle(g_heldFolder);
+    if (g_heldFolder) CloseHandle(g_heldFolder);
     static const char kPrompt[] = "Press any key to continue . . . ";
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     FlushConsoleInputBuffer(in);  // a key typed before the prompt ends nothing
@@ -279,20 +284,21 @@ bool OpenFolder(const std::string& path, Folder& folder) {
   folder.handle = FromHandle(CreateFileA(InFolder(folder, "").c_str(), GENERIC_READ,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (folder.handle != kInvalidHandle) {
-    g_heldFolder = ToHandle(folder.handle);
-    return true;
-  }
+  g_heldFolder = ToHandle(folder.handle);
+  if (g_heldFolder) return true;
   const DWORD attributes = GetFileAttributesA(InFolder(folder, "").c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool MayReplace(const Folder& folder, const std::string& name, FileHandle input, EarlierFile&) {
   const std::string path = InFolder(folder, name);
-  if (SameFile(path, ToHandle(input))) return false;
+  const Identity identity = Compare(path, ToHandle(input));
+  if (identity == Identity::kSame) return false;
   // An exclusive open of an existing output fails when it is a directory, a
-  // read-only file, or open in another program; another run that finishes
-  // the same output holds it only for a moment.
+  // read-only file, or open in another program, which is waited for; so is
+  // a file deleted while another program holds it (delete pending), which
+  // the open meets as access denied too. A file that may be the run's own
+  // input is never let go.
   const DWORD error = RetryWhileBusy(
       [&] {
         HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -301,19 +307,27 @@ bool MayReplace(const Folder& folder, const std::string& name, FileHandle input,
         CloseHandle(probe);
         return DWORD{ERROR_SUCCESS};
       },
-      ERROR_SHARING_VIOLATION);
+      [&](DWORD error) {
+        return (error == ERROR_SHARING_VIOLATION && identity != Identity::kUnknown) ||
+               RtlGetLastNtStatus() == static_cast<NTSTATUS>(0xC0000056);  // STATUS_DELETE_PENDING
+      });
   return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
 }
 
 FileHandle CreateNewFile(const Folder& folder, const std::string& name, const EarlierFile&,
                          CreateFailure& why) {
-  // Shared for deletion only, so that an interrupt can remove the file while
-  // it is still open; CREATE_NEW never opens what is already there, a link
-  // included.
-  HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // CREATE_NEW never opens what is already there, a link included. Shared
+  // with nobody and marked for deletion at once, the file is nobody else's
+  // to open (delete pending), and the system removes it as its handle
+  // closes, however the process ends, TerminateProcess included. A file
+  // system that takes no mark would not remove it by name either (DeleteFile
+  // marks a file the same way): such a file is emptied where it is
+  // discarded.
+  HANDLE file = CreateFileA(InFolder(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     why = CreateFailure::kNone;
+    g_marked = MarkForDeletion(file, true);
     return FromHandle(file);
   }
   why = GetLastError() == ERROR_FILE_EXISTS ? CreateFailure::kNameTaken : CreateFailure::kOther;
@@ -328,29 +342,44 @@ bool FileExists(const Folder& folder, const std::string& name) {
   return GetFileAttributesA(InFolder(folder, name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
-  const std::string source = InFolder(folder, from);
-  const std::string target = InFolder(folder, to);
-  // MoveFileEx replaces in one step, and a failure leaves the earlier file
-  // as it was. ReplaceFile would keep the earlier file's attributes and
-  // security, but without a backup name one of its failures leaves the
-  // earlier file gone; and under Wine 8 it refuses relative names
-  // (ERROR_DIRECTORY) and, given full ones, keeps no attribute either. So
-  // the new output gets the security of any new file in its folder.
+bool MoveReplacing(const Folder& folder, const std::string&, FileHandle file,
+                   const std::string& to) {
+  // A rename through the handle (FileRenameInformation), relative to the
+  // held folder (a folder not held is given as none, which Windows takes
+  // for the file's own, and Wine 8 refuses), replaces in one step, and a
+  // failure leaves the earlier file as it was. ReplaceFile would keep the
+  // earlier file's attributes and security, but without a backup name one
+  // of its failures leaves the earlier file gone; and under Wine 8 it
+  // refuses relative names (ERROR_DIRECTORY). So the new output gets the
+  // security of any new file in its folder. The name is in UTF-16, as the
+  // ANSI calls take it; a name in a folder has at most 255 units.
+  alignas(FILE_RENAME_INFORMATION) WCHAR buffer[sizeof(FILE_RENAME_INFORMATION) + MAX_PATH] = {};
+  auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer);
+  *rename = {TRUE, ToHandle(folder.handle), 0, {}};
+  const int units =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, to.c_str(), -1, rename->FileName, MAX_PATH);
+  if (units <= 0) return false;
+  rename->FileNameLength = static_cast<ULONG>(sizeof(WCHAR) * (units - 1));
   // Replacing a file that someone has open, even for a moment, is refused
-  // with access denied.
+  // with access denied, and waited for. The mark is cleared just before
+  // each try (else the close would delete the output) and set again after
+  // a failed one, so that a kill meanwhile leaves nothing.
+  HANDLE handle = ToHandle(file);
   const DWORD error = RetryWhileBusy(
       [&] {
-        return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)
-                   ? DWORD{ERROR_SUCCESS}
-                   : GetLastError();
+        if (g_marked && !MarkForDeletion(handle, false)) return DWORD{ERROR_INVALID_FUNCTION};
+        IO_STATUS_BLOCK io;
+        const DWORD renamed = RtlNtStatusToDosError(
+            NtSetInformationFile(handle, &io, rename, sizeof buffer, FileRenameInformation));
+        g_marked = renamed != ERROR_SUCCESS && g_marked && MarkForDeletion(handle, true);
+        return renamed;
       },
-      ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION);
+      [](DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; });
   return error == ERROR_SUCCESS;
 }
 
-bool RemoveFile(const Folder& folder, const std::string& name) {
-  return DeleteFileA(InFolder(folder, name).c_str()) != 0;
+bool RemoveFile(const Folder&, const std::string&) {
+  return g_marked;  // it goes as its handle closes
 }
 
 void TruncateFile(FileHandle file) {
@@ -369,13 +398,8 @@ void UnblockSignals() {
   if (g_interrupted) Sleep(INFINITE);
 }
 
-bool SetFileRemovedOnSignal(const Folder& folder, const std::string& name, FileHandle) {
-  const std::string path = InFolder(folder, name);
-  g_removeSet = false;
-  if (path.size() >= sizeof g_removeName) return false;
-  std::memcpy(g_removeName, path.c_str(), path.size() + 1);
-  g_removeSet = !name.empty();
-  return true;
+bool SetFileRemovedOnSignal(const Folder&, const std::string&, FileHandle) {
+  return true;  // the mark for deletion removes it
 }
 
 #ifdef BRONTA_FAULT_INJECTION

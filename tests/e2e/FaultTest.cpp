@@ -66,19 +66,12 @@ const std::vector<int> kSignals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, 
                                    SIGSYS,  SIGTRAP, SIGABRT, SIGILL,  SIGRTMIN, SIGRTMAX};
 const std::vector<int> kNotEnding = {SIGCHLD, SIGURG, SIGWINCH, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU};
 
-std::string Environment(const char* name, const char* otherwise) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : otherwise;
-}
-
 // The sound FOLDER/NAME.wav with an earlier FOLDER/NAME.wss beside it, run
-// from the top folder, as a script over a tree would; "sounds/sub" and
-// "voice" unless BRONTA_WALK_FOLDER (two folders deep or more) and
-// BRONTA_WALK_NAME say otherwise.
+// from the top folder, as a script over a tree would.
 struct Walk {
   ScratchDir dir;
-  const std::string folder = Environment("BRONTA_WALK_FOLDER", "sounds/sub");
-  const std::string name = Environment("BRONTA_WALK_NAME", "voice");
+  const std::string folder = "sounds/sub";
+  const std::string name = "voice";
   const Bytes samples = Pattern(600000);  // several buffers of the copy
   // A chunk behind the samples, long enough that a copy from the wrong place
   // would not run short.
@@ -175,6 +168,7 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
   // output's permissions, which it is until then open to its owner alone,
   // whatever the umask; and where it cannot be moved into place. Its name
   // comes from the seam's random numbers 1, 37 and 2, and each is its own.
+  // On Windows the mark for deletion removes it all the same.
   const mode_t umaskBefore = umask(0);
   std::vector<std::string> kept;
   for (const auto& [at, status, random] :
@@ -195,10 +189,10 @@ TEST(FaultWalk, EveryFailedStepEndsCleanly) {
     ExpectRun(result, status, walk.dir.path(), expected);
   }
   umask(umaskBefore);
-  ASSERT_EQ(kept.size(), 3u);
-  EXPECT_EQ(std::set<std::string>(kept.begin(), kept.end()).size(), 3u);
+  ASSERT_EQ(kept.size(), UnderWine() ? 0u : 3u);
+  EXPECT_EQ(std::set<std::string>(kept.begin(), kept.end()).size(), kept.size());
   // A name taken by another file is passed over for the next random number's.
-  walk.planted = {fs::path(kept[0]).filename().string()};
+  walk.planted = {walk.name + ".wss.tmp-100000000000"};
   walk.Expect(walk.Run({"BRONTA_RANDOM_FROM=1"}), 0);
   walk.planted.clear();
 

@@ -137,8 +137,9 @@ FileHandle CreateNewFile(const Folder& folder, const std::string& name, const Ea
 
 // A move or a removal that the system refuses: onto, or of, the folder
 // itself.
-bool MoveReplacing(const Folder& folder, const std::string& from, const std::string& to) {
-  return os::MoveReplacing(folder, from, Step("MoveReplacing") ? "" : to);
+bool MoveReplacing(const Folder& folder, const std::string& from, FileHandle file,
+                   const std::string& to) {
+  return os::MoveReplacing(folder, from, file, Step("MoveReplacing") ? "" : to);
 }
 
 bool RemoveFile(const Folder& folder, const std::string& name) {

@@ -44,17 +44,6 @@ with_locale() {
   echo "--- $exe and $build/bronta_faulty.exe under Wine with code page $codePage"
   LANG=$locale LC_ALL=$locale BRONTA_CODE_PAGE=$codePage BRONTA_PROGRAM=$exe \
     BRONTA_PROGRAM_WITHOUT_MANIFEST=$build/bronta_faulty.exe suite "$e2e" --gtest_filter='*CommandLine*'
-  if [ "$codePage" = 932 ]; then
-    # Two folders of 80 double-byte characters, 321 bytes in the code page
-    # with the file's name after them: the name that an interrupt removes is
-    # kept whole, even the short one.
-    local kanji80
-    kanji80=$(printf '\xe9\x9f\xb3%.0s' {1..80})
-    echo "--- $build/bronta_faulty.exe: an interrupt at every step, in a long double-byte path"
-    LANG=$locale LC_ALL=$locale BRONTA_PROGRAM=$build/bronta_faulty.exe \
-      BRONTA_WALK_FOLDER=$kanji80/$kanji80 BRONTA_WALK_NAME=$(printf '\xe9\x9f\xb3%.0s' {1..3}) \
-      suite "$faults" --gtest_filter='*Interrupt*'
-  fi
 }
 with_locale en_US.UTF-8 1252
 with_locale ja_JP.UTF-8 932
