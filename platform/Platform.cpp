@@ -79,8 +79,9 @@ bool TempFile::Create(const Folder& folder, const std::string& finalName, FileHa
 
 bool TempFile::EndWrites() {
   // The duplicate keeps the file open until it is kept or discarded, so that
-  // Discard and a signal can empty it through it: its own mode may refuse
-  // an open by its name.
+  // Discard and a signal can empty it through it (its own mode may refuse
+  // an open by its name), and so that on Windows the file marked for
+  // deletion does not go with the close of its only handle.
   const FileHandle duplicate = DuplicateFile(handle_);
   if (duplicate == kInvalidHandle) return false;
   BlockSignals();
